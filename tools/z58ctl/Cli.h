@@ -1,0 +1,31 @@
+#pragma once
+// Shared pieces of the z58ctl commands: exit codes, argument access, output.
+#include <string>
+#include <vector>
+
+namespace cli {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1; // the controller or a file operation failed
+constexpr int kUsage = 2;  // wrong usage or bad input
+
+struct Args {
+    std::vector<std::string> positional;
+    std::string port;       // --port
+    std::string pin;        // --pin
+    bool hasPin = false;
+    bool yes = false;       // --yes
+};
+
+// Prints a Windows-1251 text to stdout as UTF-8.
+void out(const std::string& cp1251Text);
+void outLine(const std::string& cp1251Text);
+// Prints a UTF-8 message to stderr.
+void err(const std::string& utf8Text);
+
+int paramsCommand(const Args& a);
+int checkCommand(const Args& a);
+int smsCommand(const Args& a);
+int normalizeCommand(const Args& a);
+
+} // namespace cli

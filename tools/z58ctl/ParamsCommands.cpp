@@ -1,0 +1,137 @@
+// z58ctl commands that work on the parameter model alone.
+#include "Cli.h"
+#include "Cp1251.h"
+#include "Embedded.h"
+#include "ParameterList.h"
+#include "SettingsFile.h"
+#include "ValueCheck.h"
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+namespace cli {
+namespace {
+
+const char* typeName(ParameterType t) {
+    switch (t) {
+    case ParameterType::Number: return "number";
+    case ParameterType::Enum: return "enum";
+    case ParameterType::String: return "string";
+    case ParameterType::Float: return "float";
+    default: return "?";
+    }
+}
+
+std::string number(float v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+// The model from the embedded description; reports and returns null when broken.
+std::unique_ptr<ParameterList> loadModel() {
+    const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
+    auto list = std::make_unique<ParameterList>(std::string(reinterpret_cast<const char*>(r.data), r.size));
+    if (!list->parseError().empty()) {
+        err(list->parseError());
+        return nullptr;
+    }
+    list->ResetToDefaults();
+    return list;
+}
+
+// The command line arrives in UTF-8; the model holds Windows-1251.
+bool toModelText(const std::string& utf8, std::string& out) {
+    if (cp1251::fromUtf8(utf8, out))
+        return true;
+    err("\"" + utf8 + "\": символ, которого нет в кодировке Windows-1251");
+    return false;
+}
+
+} // namespace
+
+int paramsCommand(const Args&) {
+    auto list = loadModel();
+    if (!list)
+        return kFailed;
+    for (const auto& g : list->groups()) {
+        outLine("[" + g.name + "]");
+        for (Parameter* p : list->ParametersOfGroup(g.name)) {
+            outLine("  " + p->key + "  " + typeName(p->type) + "  default=" + p->defaultValue + "  min=" +
+                    number(p->min) + "  max=" + number(p->max) + "  " + p->name);
+            if (p->type == ParameterType::Enum)
+                if (const EnumValueList* e = list->FindEnum(p->enumName))
+                    for (const auto& item : e->items)
+                        outLine("      " + std::to_string(item.value) + " = " + item.text);
+        }
+    }
+    return kOk;
+}
+
+int checkCommand(const Args& a) {
+    if (a.positional.size() != 2) {
+        err("usage: z58ctl check KEY VALUE");
+        return kUsage;
+    }
+    auto list = loadModel();
+    if (!list)
+        return kFailed;
+    std::string key, value;
+    if (!toModelText(a.positional[0], key) || !toModelText(a.positional[1], value))
+        return kUsage;
+    const int i = list->IndexOfKey(key);
+    if (i < 0) {
+        err("Неизвестный параметр: " + a.positional[0]);
+        return kUsage;
+    }
+    const CheckResult r = CheckValue(list->parameter(static_cast<size_t>(i)), value);
+    if (!r.ok) {
+        err(r.message);
+        return kFailed;
+    }
+    return kOk;
+}
+
+int smsCommand(const Args& a) {
+    if (a.positional.size() != 2) {
+        err("usage: z58ctl sms KEY VALUE [--pin PIN]");
+        return kUsage;
+    }
+    auto list = loadModel();
+    if (!list)
+        return kFailed;
+    std::string key, value, pin;
+    if (!toModelText(a.positional[0], key) || !toModelText(a.positional[1], value) || !toModelText(a.pin, pin))
+        return kUsage;
+    const int i = list->IndexOfKey(key);
+    if (i < 0) {
+        err("Неизвестный параметр: " + a.positional[0]);
+        return kUsage;
+    }
+    if (a.hasPin)
+        list->SetValueByKey("PinCod", pin);
+    outLine(SmsCommandText(*list, list->parameter(static_cast<size_t>(i)), value));
+    return kOk;
+}
+
+int normalizeCommand(const Args& a) {
+    if (a.positional.size() != 2) {
+        err("usage: z58ctl normalize IN OUT");
+        return kUsage;
+    }
+    auto list = loadModel();
+    if (!list)
+        return kFailed;
+    try {
+        list->LoadSettingsText(readSettingsFile(a.positional[0]));
+        writeSettingsFile(a.positional[1], list->SettingsText());
+    } catch (const std::exception& e) {
+        err(e.what());
+        return kFailed;
+    }
+    return kOk;
+}
+
+} // namespace cli

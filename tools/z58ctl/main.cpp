@@ -1,0 +1,74 @@
+// z58ctl: the Z58 service tool's command line. Uses the same core as the desktop
+// program: the parameter model, and the device operations and upload steppers.
+#include "Cli.h"
+#include "Cp1251.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace cli {
+
+void out(const std::string& text) { std::fputs(cp1251::toUtf8(text).c_str(), stdout); }
+void outLine(const std::string& text) {
+    out(text);
+    std::fputc('\n', stdout);
+}
+void err(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+} // namespace cli
+
+namespace {
+
+const char kHelp[] =
+    "z58ctl - Z58 controller service tool, command line\n"
+    "\n"
+    "usage: z58ctl [--port NAME|PATH] COMMAND [ARGS]\n"
+    "\n"
+    "Parameter commands:\n"
+    "  params                 list the parameter groups, parameters and value lists\n"
+    "  check KEY VALUE        check a value as the editor does (exit 1 with the message if refused)\n"
+    "  sms KEY VALUE [--pin PIN]  print the SMS command that sets KEY to VALUE\n"
+    "  normalize IN OUT       load a settings file and save it back as the editor would\n"
+    "\n"
+    "Exit codes: 0 ok, 1 the controller or a file operation failed, 2 wrong usage or bad input.\n";
+
+using Command = int (*)(const cli::Args&);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::map<std::string, Command> commands = {
+        {"params", cli::paramsCommand},
+        {"check", cli::checkCommand},
+        {"sms", cli::smsCommand},
+        {"normalize", cli::normalizeCommand},
+    };
+    cli::Args args;
+    std::string command;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kHelp, stdout);
+            return cli::kOk;
+        } else if ((a == "--port" || a == "--pin") && i + 1 < argc) {
+            (a == "--port" ? args.port : args.pin) = argv[++i];
+            args.hasPin = args.hasPin || a == "--pin";
+        } else if (a == "--yes") {
+            args.yes = true;
+        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+            cli::err("unknown option " + a + "; see z58ctl --help");
+            return cli::kUsage;
+        } else if (command.empty()) {
+            command = a;
+        } else {
+            args.positional.push_back(a);
+        }
+    }
+    const auto it = commands.find(command);
+    if (it == commands.end()) {
+        cli::err(command.empty() ? "no command; see z58ctl --help" : "unknown command " + command + "; see z58ctl --help");
+        return cli::kUsage;
+    }
+    return it->second(args);
+}
