@@ -27,5 +27,14 @@ int paramsCommand(const Args& a);
 int checkCommand(const Args& a);
 int smsCommand(const Args& a);
 int normalizeCommand(const Args& a);
+int findPortCommand(const Args& a);
+int serialCommand(const Args& a);
+int versionCommand(const Args& a);
+int readSettingsCommand(const Args& a);
+int writeSettingsCommand(const Args& a);
+int updateFirmwareCommand(const Args& a);
+int updateSoundCommand(const Args& a);
+int restartCommand(const Args& a);
+int diagnosticsCommand(const Args& a);
 
 } // namespace cli

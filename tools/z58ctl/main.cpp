@@ -31,6 +31,17 @@ const char kHelp[] =
     "  sms KEY VALUE [--pin PIN]  print the SMS command that sets KEY to VALUE\n"
     "  normalize IN OUT       load a settings file and save it back as the editor would\n"
     "\n"
+    "Device commands (the port: --port NAME|PATH, default the remembered port):\n"
+    "  find-port              search COM2..COM254 for the controller and remember its port\n"
+    "  serial                 print the serial number\n"
+    "  version                print device type, firmware version and build date\n"
+    "  read-settings [FILE]   read the settings and save them as a settings file (stdout without FILE)\n"
+    "  write-settings FILE    send the settings of a settings file to the controller\n"
+    "  update-firmware [--yes]  upload the carried firmware (--yes answers every question)\n"
+    "  update-sound [--yes]   upload the carried sound bank\n"
+    "  restart                restart the controller\n"
+    "  diagnostics            print the 24 diagnostic bytes in hex\n"
+    "\n"
     "Exit codes: 0 ok, 1 the controller or a file operation failed, 2 wrong usage or bad input.\n";
 
 using Command = int (*)(const cli::Args&);
@@ -43,6 +54,15 @@ int main(int argc, char** argv) {
         {"check", cli::checkCommand},
         {"sms", cli::smsCommand},
         {"normalize", cli::normalizeCommand},
+        {"find-port", cli::findPortCommand},
+        {"serial", cli::serialCommand},
+        {"version", cli::versionCommand},
+        {"read-settings", cli::readSettingsCommand},
+        {"write-settings", cli::writeSettingsCommand},
+        {"update-firmware", cli::updateFirmwareCommand},
+        {"update-sound", cli::updateSoundCommand},
+        {"restart", cli::restartCommand},
+        {"diagnostics", cli::diagnosticsCommand},
     };
     cli::Args args;
     std::string command;

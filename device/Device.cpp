@@ -1,0 +1,273 @@
+#include "Device.h"
+
+#include "Messages.h"
+#include "Vcom_port.h"
+#include "VcomStreams.h"
+
+#include <cstring>
+
+namespace msg = sorka::kbt::messages;
+
+PendingReply& pendingReply() {
+    static PendingReply reply;
+    return reply;
+}
+
+namespace {
+
+// Counts what the transmitter took, so a stuck line can be told from a slow one.
+class CountingOutputStream final : public sorka::io::OutputStream {
+public:
+    explicit CountingOutputStream(sorka::io::OutputStream& inner) : inner_(inner) {}
+    bool isOpen() override { return inner_.isOpen(); }
+    void close() override { inner_.close(); }
+    bool open() override { return inner_.open(); }
+    int room() override { return inner_.room(); }
+    bool isEmpty() override { return inner_.isEmpty(); }
+    int write(const void* data, int count) override {
+        taken += static_cast<unsigned>(count);
+        return inner_.write(data, count);
+    }
+    unsigned taken = 0;
+
+private:
+    sorka::io::OutputStream& inner_;
+};
+
+// Operations that wait for the ordinary reply time limit (replyTimeout).
+constexpr std::uint32_t kNormalLimit = 0;
+
+} // namespace
+
+Device::Device() : Device(portSettingStore().read()) {}
+
+Device::Device(const std::string& portName, MonotonicClock& clock, PortSettingStore& store)
+    : Device(std::make_unique<VCOM_Port>(portName.c_str()), clock, store) {}
+
+Device::Device(std::unique_ptr<VCOM_Port> p, MonotonicClock& clock, PortSettingStore& store)
+    : port(std::move(p)), clock_(clock), store_(store) {
+    inStream = std::make_unique<VCOMInputStream>(port.get());
+    outStream = std::make_unique<VCOMOutputStream>(port.get());
+}
+
+Device::~Device() {
+    port->close();
+    inStream.reset();
+    outStream.reset();
+}
+
+const std::string& Device::portName() const { return port->name(); }
+
+void Device::SetPortName(const std::string& name) { port->setName(name.c_str()); }
+
+bool Device::sendRequest(msg::Message& request, std::uint32_t limit) {
+    CountingOutputStream out(*outStream);
+    std::uint32_t lastProgress = clock_.nowMs();
+    unsigned takenBefore = 0;
+    while (!request.send(out)) {
+        if (out.taken != takenBefore) {
+            takenBefore = out.taken;
+            lastProgress = clock_.nowMs();
+        } else if (clock_.nowMs() - lastProgress >= limit) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <class Take>
+int Device::exchange(msg::Message& request, std::int16_t expectedType, std::uint32_t longLimit, Take take) {
+    if (!port->open())
+        return result::kPortFailed;
+    if (!sendRequest(request, longLimit ? longLimit : replyTimeout)) {
+        port->close();
+        return result::kNoReply;
+    }
+    ResetReceive();
+    if (longLimit)
+        SetReplyTimeout(longLimit);
+    std::unique_ptr<msg::Message> reply;
+    const int code = WaitReply(reply, expectedType);
+    if (reply)
+        take(*reply);
+    reply.reset();
+    port->close();
+    if (longLimit)
+        SetReplyTimeout(kReplyTimeoutMs);
+    return code;
+}
+
+int Device::WaitReply(std::unique_ptr<msg::Message>& reply, std::int16_t expectedType) {
+    PendingReply& r = pendingReply();
+    reply.reset();
+    if (receiveState == Idle) {
+        r.waitStart = clock_.nowMs();
+        receiveState = AwaitHeader;
+    }
+    const std::uint32_t limit = replyTimeout;
+    for (;;) {
+        if (clock_.nowMs() - r.waitStart >= limit) {
+            ResetReceive();
+            return result::kNoReply;
+        }
+        if (receiveState == AwaitHeader && inStream->available() >= frame::kHeaderSize) {
+            unsigned char word[2] = {0, 0}, length[2] = {0, 0};
+            inStream->read(word, 2);
+            inStream->read(length, 2);
+            r.replyType = static_cast<std::int16_t>(word[0] | (word[1] << 8));
+            r.replyLength = static_cast<std::uint16_t>(length[0] | (length[1] << 8));
+            if (frame::acceptsPayloadLength(r.replyLength)) {
+                r.remaining = r.replyLength;
+                r.writePos = r.replyBuffer;
+                receiveState = ReadPayload;
+            } else {
+                receiveState = Idle; // the header is dropped; the wait idles out
+            }
+        }
+        if (receiveState == ReadPayload) {
+            if (r.remaining == 0) {
+                receiveState = AwaitTrailer;
+            } else if (inStream->available() >= 1) {
+                const int n = inStream->read(r.writePos, r.remaining);
+                if (n >= 0) {
+                    r.remaining = static_cast<std::uint16_t>(r.remaining - n);
+                    r.writePos += n;
+                }
+            }
+        }
+        if (receiveState == AwaitTrailer && inStream->available() >= frame::kTrailerSize) {
+            unsigned char trailer[frame::kTrailerSize];
+            inStream->read(trailer, frame::kTrailerSize);
+            receiveState = Complete;
+        }
+        if (receiveState == Complete)
+            break;
+    }
+    reply = msg::createMessage(static_cast<std::uint16_t>(r.replyType), r.replyBuffer, r.replyLength);
+    ResetReceive();
+    if (!reply)
+        return result::kBadReply;
+    if (reply->type() == expectedType)
+        return result::kOk;
+    reply.reset();
+    return result::kBadReply;
+}
+
+int Device::ReadSettings(std::string& text) {
+    msg::ReqSettingsMessage request;
+    std::string copy;
+    const int code = exchange(request, msg::type::Settings, kNormalLimit, [&](msg::Message& m) {
+        // The reply's text lies in the shared reply buffer: copy it at once.
+        copy = static_cast<msg::SettingsMessage&>(m).text();
+    });
+    if (code == result::kOk)
+        text = std::move(copy);
+    return code;
+}
+
+int Device::WriteSettings(const std::string& text) {
+    msg::SettingsMessage request;
+    request.setText(text.c_str());
+    return exchange(request, msg::type::Settings, kNormalLimit, [](msg::Message&) {});
+}
+
+int Device::GetSerialNumber(std::uint32_t& serial) {
+    msg::ReqIdInfoMessage request;
+    std::uint32_t id = 0;
+    const int code = exchange(request, msg::type::IdInfo, kNormalLimit,
+                              [&](msg::Message& m) { id = static_cast<msg::IdInfoMessage&>(m).id(); });
+    if (code == result::kOk)
+        serial = id;
+    return code;
+}
+
+int Device::SetSerialNumber(std::uint32_t serial) {
+    msg::IdSetMessage request(serial);
+    return exchange(request, msg::type::IdInfo, kNormalLimit, [](msg::Message&) {});
+}
+
+int Device::GetVersionInfo(std::string& text) {
+    msg::ReqVersionMessage request;
+    std::string copy;
+    const int code = exchange(request, msg::type::Text, kNormalLimit,
+                              [&](msg::Message& m) { copy = static_cast<msg::TextMessage&>(m).text(); });
+    if (code == result::kOk)
+        text = std::move(copy);
+    return code;
+}
+
+int Device::BeginFirmwareUpdate() {
+    msg::BeginFirmwareUpdateMessage request;
+    return exchange(request, msg::type::BeginUpdateAck, kFirmwareBeginTimeoutMs, [](msg::Message&) {});
+}
+
+int Device::BeginSoundUpdate() {
+    msg::BeginWaveUpdateMessage request;
+    return exchange(request, msg::type::BeginUpdateAck, kSoundBeginTimeoutMs, [](msg::Message&) {});
+}
+
+int Device::WriteDataBlock(const unsigned char* data, std::uint32_t offset, std::uint16_t length) {
+    msg::DataFragmentMessage request;
+    request.setOffset(offset);
+    request.setLength(length);
+    msg::Block copy(new unsigned char[length ? length : 1]);
+    if (length)
+        std::memcpy(copy.get(), data, length);
+    request.setData(std::move(copy));
+    return exchange(request, msg::type::DataFragmentAck, kNormalLimit, [](msg::Message&) {});
+}
+
+int Device::CheckDataCrc(std::uint32_t crc, std::uint32_t byteCount) {
+    msg::CommitUpdateMessage request;
+    request.setByteCount(byteCount);
+    request.setCrc(crc);
+    return exchange(request, msg::type::CommitUpdateAck, kNormalLimit, [](msg::Message&) {});
+}
+
+int Device::StartCalibration(std::int16_t value1, std::int16_t value2) {
+    msg::StartCalibrationMessage request(value1, value2);
+    return exchange(request, msg::type::IdInfo, kNormalLimit, [](msg::Message&) {});
+}
+
+int Device::ReadDiagnostics(unsigned char (&block)[24]) {
+    msg::ReqDiagnosticMessage request;
+    unsigned char copy[24];
+    const int code = exchange(request, msg::type::Diagnostic, kNormalLimit,
+                              [&](msg::Message& m) { static_cast<msg::DiagnosticMessage&>(m).copyTo(copy); });
+    if (code == result::kOk)
+        std::memcpy(block, copy, sizeof copy);
+    return code;
+}
+
+int Device::RestartDevice() {
+    if (!port->open())
+        return result::kPortFailed;
+    msg::RestartMessage request;
+    const bool sent = sendRequest(request, replyTimeout);
+    port->close();
+    return sent ? result::kOk : result::kNoReply;
+}
+
+int Device::ParseVersionInfo(DeviceInfo& info, const char* text) {
+    std::memset(&info, 0, sizeof info);
+    if (!text)
+        return 1;
+    // Each part is cut to its field; missing parts stay empty. Nothing is read
+    // past the text's terminating zero or written past the record.
+    auto copyPart = [](char* field, size_t size, const char* from, size_t length) {
+        std::memcpy(field, from, length < size - 1 ? length : size - 1);
+    };
+    const size_t total = std::strlen(text);
+    const char* end = text + total;
+    const char* lf1 = static_cast<const char*>(std::memchr(text, '\n', total));
+    copyPart(info.deviceType, sizeof info.deviceType, text, static_cast<size_t>((lf1 ? lf1 : end) - text));
+    if (!lf1)
+        return 1;
+    const char* second = lf1 + 1;
+    const char* lf2 = static_cast<const char*>(std::memchr(second, '\n', static_cast<size_t>(end - second)));
+    copyPart(info.firmwareVersion, sizeof info.firmwareVersion, second, static_cast<size_t>((lf2 ? lf2 : end) - second));
+    if (!lf2)
+        return 1;
+    copyPart(info.buildDate, sizeof info.buildDate, lf2 + 1, static_cast<size_t>(end - (lf2 + 1)));
+    return 1;
+}

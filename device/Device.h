@@ -1,0 +1,83 @@
+#pragma once
+// Device: the program's one handle on the controller. Each operation is one
+// exchange: open the port, send one request, wait for one reply of the expected
+// type within a time limit, take the result, close the port, return a result code.
+// Single-threaded by design: exchanges never overlap (the reply buffer is shared).
+#include "Clock.h"
+#include "DeviceInterface.h"
+#include "Frame.h"
+#include "Message.h"
+#include "PortSettingStore.h"
+#include "ResultCode.h"
+
+class VCOM_Port;
+
+// The reply being assembled; one for the whole program.
+struct PendingReply {
+    std::uint32_t waitStart = 0;
+    std::uint16_t remaining = 0;
+    std::uint16_t replyLength = 0;
+    std::int16_t replyType = 0;
+    unsigned char* writePos = nullptr;
+    unsigned char replyBuffer[frame::kReplyBufferSize] = {};
+};
+PendingReply& pendingReply();
+
+constexpr std::uint32_t kReplyTimeoutMs = 4000;
+constexpr std::uint32_t kFirmwareBeginTimeoutMs = 10000;
+constexpr std::uint32_t kSoundBeginTimeoutMs = 20000;
+// The port search tries COM2 up to this number.
+constexpr int kLastSearchedPort = 254;
+
+class Device : public DeviceInterface {
+public:
+    enum ReceiveState : std::int32_t { Idle = 0, AwaitHeader = 1, ReadPayload = 2, AwaitTrailer = 3, Complete = 4 };
+
+    // Takes the port name from the remembered port.
+    Device();
+    explicit Device(const std::string& portName, MonotonicClock& clock = systemClock(),
+                    PortSettingStore& store = portSettingStore());
+    // For tests: a port with a scripted backend.
+    Device(std::unique_ptr<VCOM_Port> port, MonotonicClock& clock, PortSettingStore& store = portSettingStore());
+    ~Device() override;
+
+    void SetPortName(const std::string& name) override;
+    int ReadSettings(std::string& text) override;
+    int WriteSettings(const std::string& text) override;
+    int GetSerialNumber(std::uint32_t& serial) override;
+    int SetSerialNumber(std::uint32_t serial) override;
+    int GetVersionInfo(std::string& text) override;
+    int BeginFirmwareUpdate() override;
+    int BeginSoundUpdate() override;
+    int WriteDataBlock(const unsigned char* data, std::uint32_t offset, std::uint16_t length) override;
+    int CheckDataCrc(std::uint32_t crc, std::uint32_t byteCount) override;
+    int StartCalibration(std::int16_t value1, std::int16_t value2) override;
+    int ReadDiagnostics(unsigned char (&block)[24]) override;
+    int RestartDevice() override;
+    int ParseVersionInfo(DeviceInfo& info, const char* text) override;
+    bool FindDevicePort(z58::OwnerHandle owner) override;
+
+    void SetReplyTimeout(std::uint32_t ms) { replyTimeout = ms; }
+    std::uint32_t ReplyTimeout() const { return replyTimeout; }
+    void ResetReceive() { receiveState = Idle; }
+    // Collects one reply frame; 1 with the reply when it has the expected type,
+    // -2 on time-out, -3 when unusable or of another type.
+    int WaitReply(std::unique_ptr<sorka::kbt::messages::Message>& reply, std::int16_t expectedType);
+
+    const std::string& portName() const;
+
+private:
+    // One exchange: send request, wait for expectedType, hand the reply to take,
+    // close the port. longLimit (0: none) replaces replyTimeout for this wait and
+    // is set back to kReplyTimeoutMs afterwards. The limit also bounds the send.
+    template <class Take>
+    int exchange(sorka::kbt::messages::Message& request, std::int16_t expectedType, std::uint32_t longLimit, Take take);
+    // Sends until complete; false when the line took nothing for the time limit.
+    bool sendRequest(sorka::kbt::messages::Message& request, std::uint32_t limit);
+
+    std::unique_ptr<VCOM_Port> port;
+    std::int32_t receiveState = Idle;
+    std::uint32_t replyTimeout = kReplyTimeoutMs;
+    MonotonicClock& clock_;
+    PortSettingStore& store_;
+};

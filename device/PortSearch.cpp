@@ -1,0 +1,36 @@
+// The port search: tries COM2 to COM254 until the controller answers, reports it
+// and remembers the port.
+#include "Cp1251.h"
+#include "Device.h"
+#include "PortProbe.h"
+
+bool Device::FindDevicePort(z58::OwnerHandle owner) {
+    const std::string before = portName();
+    for (int n = 2; n <= kLastSearchedPort; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        if (!probeSerialPort(name))
+            continue;
+        SetPortName(name);
+        std::uint32_t serial = 0;
+        if (GetSerialNumber(serial) < 0)
+            continue;
+        std::string version;
+        if (GetVersionInfo(version) < 0)
+            continue;
+        DeviceInfo info;
+        ParseVersionInfo(info, version.c_str());
+        const std::string report = "Порт:\tCOM" + std::to_string(n) + "\n" +
+                                   "Тип:\t" + cp1251::toUtf8(fieldText(info.deviceType)) + "\n" +
+                                   "Версия:\t" + cp1251::toUtf8(fieldText(info.firmwareVersion)) + "\n" +
+                                   "Номер:\t" + std::to_string(serial) + "\n";
+        z58::notifier().message(owner, report, "Устройство найдено");
+        store_.read();
+        store_.write(name);
+        return true;
+    }
+    // Not found: go back to the port the user chose, so the next operation does
+    // not silently talk to whatever serial device passed the probe last.
+    SetPortName(before);
+    z58::notifier().message(owner, "Устройство не найдено", "Внимание");
+    return false;
+}

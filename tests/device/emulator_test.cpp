@@ -1,0 +1,272 @@
+// Device operations through the real VCOM_Port over a pseudo-terminal, against
+// the controller emulator, including its fault injection.
+#include "Device.h"
+#include "Embedded.h"
+#include "EmulatorProcess.h"
+#include "Pty.h"
+#include "RecordingNotifier.h"
+#include "TempDir.h"
+#include "Upload.h"
+#include "Vcom_port.h"
+
+#include <chrono>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+long long msSince(SteadyClock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - t).count();
+}
+
+// Every test gets its own alias folder and configuration folder.
+struct EmulatorTest : ::testing::Test {
+    TempDir dir;
+    ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
+    ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
+
+    std::unique_ptr<EmulatorProcess> start(std::vector<std::string> args) {
+        return std::make_unique<EmulatorProcess>(std::move(args));
+    }
+    std::string log() {
+        std::ifstream in(dir / "emu.jsonl");
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+};
+
+// Runs an upload like the desktop program and the CLI do; the result code of the
+// first failure, or of the commit.
+int upload(Device& d, UploadStepper& up) {
+    while (!up.allSent()) {
+        const int code = up.sendNextBlock(d);
+        if (code < 0)
+            return code;
+    }
+    return up.commit(d);
+}
+
+FirmwareImage firmware() {
+    FirmwareImage fw;
+    const EmbeddedResource r = embeddedResource("blow");
+    fw.load(r.data, r.size);
+    return fw;
+}
+
+} // namespace
+
+TEST_F(EmulatorTest, every_operation_succeeds) {
+    auto emu = start({"--register", "COM7", "--serial", "4294967295", "--settings-text", "MicLevel=10\\nPinCod=1234\\n",
+                      "--log", dir / "emu.jsonl"});
+    Device d("COM7");
+    std::uint32_t serial = 0;
+    EXPECT_EQ(d.GetSerialNumber(serial), 1);
+    EXPECT_EQ(serial, 4294967295u);
+    std::string text;
+    EXPECT_EQ(d.GetVersionInfo(text), 1);
+    EXPECT_EQ(text, "QV_r2\n001.083\nNov 11 2019");
+    EXPECT_EQ(d.ReadSettings(text), 1);
+    EXPECT_EQ(text, "MicLevel=10\nPinCod=1234\n");
+    EXPECT_EQ(d.WriteSettings("SmsBalans=0\n"), 1);
+    EXPECT_EQ(d.ReadSettings(text), 1);
+    EXPECT_EQ(text, "SmsBalans=0\n");
+    EXPECT_EQ(d.SetSerialNumber(99), 1);
+    EXPECT_EQ(d.GetSerialNumber(serial), 1);
+    EXPECT_EQ(serial, 99u);
+    EXPECT_EQ(d.StartCalibration(1, -1), 1);
+    unsigned char diag[24] = {};
+    EXPECT_EQ(d.ReadDiagnostics(diag), 1);
+    EXPECT_EQ(diag[0], 0xA0);
+    EXPECT_EQ(d.BeginFirmwareUpdate(), 1);
+    EXPECT_EQ(d.BeginSoundUpdate(), 1);
+    const unsigned char block[4] = {1, 2, 3, 4};
+    EXPECT_EQ(d.WriteDataBlock(block, 0, 4), 1);
+    EXPECT_EQ(d.RestartDevice(), 1);
+    EXPECT_NE(log().find("\"type\":201,\"flag\":false,\"length\":13,\"text\":\"SmsBalans=0\\u000a\""), std::string::npos) << log();
+    EXPECT_NE(log().find("{\"type\":15,"), std::string::npos);
+}
+
+TEST_F(EmulatorTest, firmware_upload_is_confirmed_and_restart_applies_it) {
+    auto emu = start({"--register", "COM7", "--version", "001.050", "--log", dir / "emu.jsonl"});
+    Device d("COM7");
+    FirmwareImage fw = firmware();
+    ASSERT_EQ(d.BeginFirmwareUpdate(), 1);
+    UploadStepper up(fw.stream.data(), fw.stream.size(), fw.imageCrc, fw.imageSize);
+    EXPECT_EQ(upload(d, up), 1);
+    EXPECT_EQ(up.blocksSent(), 102u);
+    EXPECT_NE(log().find("\"offset\":103424,\"block\":714"), std::string::npos);
+    EXPECT_EQ(d.RestartDevice(), 1);
+    std::string text;
+    EXPECT_EQ(d.GetVersionInfo(text), 1);
+    EXPECT_EQ(text, "QV_r2\n001.083\nNov 11 2019");
+}
+
+TEST_F(EmulatorTest, sound_upload_is_confirmed) {
+    auto emu = start({"--register", "COM7", "--log", dir / "emu.jsonl"});
+    Device d("COM7");
+    const EmbeddedResource r = embeddedResource("wave_list");
+    SoundBank bank;
+    ASSERT_TRUE(bank.load(r.data, r.size));
+    ASSERT_EQ(d.BeginSoundUpdate(), 1);
+    UploadStepper up(bank.stream, bank.size, bank.dataCrc, bank.dataLength);
+    EXPECT_EQ(upload(d, up), 1);
+    EXPECT_NE(log().find("\"offset\":609280,\"block\":103"), std::string::npos);
+    // A wrong CRC is not confirmed.
+    UploadStepper wrong(bank.stream, bank.size, bank.dataCrc ^ 1, bank.dataLength);
+    ASSERT_EQ(d.BeginSoundUpdate(), 1);
+    EXPECT_EQ(upload(d, wrong), -3);
+}
+
+TEST_F(EmulatorTest, silent_controller_fails_after_four_seconds) {
+    auto emu = start({"--register", "COM7", "--silent"});
+    Device d("COM7");
+    std::uint32_t serial = 5;
+    const auto t0 = SteadyClock::now();
+    EXPECT_EQ(d.GetSerialNumber(serial), -2);
+    const auto spent = msSince(t0);
+    EXPECT_GE(spent, 3990);
+    EXPECT_LT(spent, 5000);
+    EXPECT_EQ(serial, 5u);
+    EXPECT_EQ(d.ReplyTimeout(), kReplyTimeoutMs);
+}
+
+TEST_F(EmulatorTest, missing_port_fails_at_once) {
+    Device d("COM9");
+    std::uint32_t serial = 0;
+    EXPECT_EQ(d.GetSerialNumber(serial), -1);
+    Device empty("");
+    EXPECT_EQ(empty.GetSerialNumber(serial), -1);
+}
+
+// Each fault flag against the operation it targets: the exact code, within the
+// time limit plus a margin, and the port usable right after.
+TEST_F(EmulatorTest, fault_flags_give_failures_never_success) {
+    struct Case {
+        std::vector<std::string> flags;
+        int expected;
+        long long maxMs;
+        bool upload;
+    };
+    const Case cases[] = {
+        {{"--wrong-type"}, -3, 1000, false},
+        {{"--oversize"}, -2, 5000, false},
+        {{"--slow", "4500"}, -2, 5000, false},
+        {{"--stop-ack-after", "5"}, -2, 5500, true},
+        {{"--refuse-crc"}, -3, 5000, true},
+        {{"--intrude-after", "3"}, -3, 3000, true},
+        {{"--vanish-after", "3"}, -2, 5500, true},
+        {{"--vanish-mid-reply", "1"}, -2, 5500, false},
+    };
+    FirmwareImage fw = firmware();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags[0]);
+        std::vector<std::string> args = {"--register", "COM7"};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        auto emu = start(args);
+        Device d("COM7");
+        const auto t0 = SteadyClock::now();
+        int code;
+        if (c.upload) {
+            ASSERT_EQ(d.BeginFirmwareUpdate(), 1);
+            UploadStepper up(fw.stream.data(), fw.stream.size(), fw.imageCrc, fw.imageSize);
+            code = upload(d, up);
+        } else {
+            std::uint32_t serial = 0;
+            code = d.GetSerialNumber(serial);
+        }
+        EXPECT_EQ(code, c.expected);
+        EXPECT_LT(msSince(t0), c.maxMs);
+        // The port was released: it opens again at once, or is gone after an unplug.
+        VCOM_Port again("COM7");
+        const bool vanished = c.flags[0].rfind("--vanish", 0) == 0;
+        EXPECT_EQ(again.open(), !vanished);
+    }
+}
+
+TEST_F(EmulatorTest, tolerated_line_behaviour_still_succeeds) {
+    const std::vector<std::vector<std::string>> flags = {{"--flag-bit"}, {"--chunked", "3:20"}, {"--slow", "300"}};
+    for (const auto& f : flags) {
+        SCOPED_TRACE(f[0]);
+        std::vector<std::string> args = {"--register", "COM7"};
+        args.insert(args.end(), f.begin(), f.end());
+        auto emu = start(args);
+        Device d("COM7");
+        std::string text;
+        EXPECT_EQ(d.GetVersionInfo(text), 1);
+        EXPECT_EQ(text, "QV_r2\n001.083\nNov 11 2019");
+    }
+}
+
+TEST_F(EmulatorTest, odd_version_texts_parse_safely) {
+    auto emu = start({"--register", "COM7", "--version-text", std::string(60, 'X') + "\\n" + std::string(30, 'Y')});
+    Device d("COM7");
+    std::string text;
+    ASSERT_EQ(d.GetVersionInfo(text), 1);
+    DeviceInfo info;
+    d.ParseVersionInfo(info, text.c_str());
+    EXPECT_EQ(fieldText(info.deviceType), std::string(47, 'X'));
+    EXPECT_EQ(fieldText(info.firmwareVersion), std::string(15, 'Y'));
+    EXPECT_EQ(fieldText(info.buildDate), "");
+}
+
+TEST_F(EmulatorTest, restart_with_line_drop_comes_back) {
+    auto emu = start({"--register", "COM7", "--restart-drop", "200"});
+    Device d("COM7");
+    EXPECT_EQ(d.RestartDevice(), 1);
+    emu->waitReady(3000);
+    std::uint32_t serial = 0;
+    EXPECT_EQ(d.GetSerialNumber(serial), 1);
+}
+
+TEST_F(EmulatorTest, port_search_skips_a_silent_port) {
+    PtyPair silent;
+    std::filesystem::create_directories(dir / "ports");
+    std::filesystem::create_symlink(silent.path, dir / "ports/COM2");
+    auto emu = start({"--register", "COM3", "--serial", "4294967295"});
+    RecordingNotifier rec;
+    Device d("COM5");
+    int owner = 0;
+    const auto t0 = SteadyClock::now();
+    EXPECT_TRUE(d.FindDevicePort(&owner));
+    const auto spent = msSince(t0);
+    EXPECT_GE(spent, 3990) << "about 4 s on the silent COM2";
+    EXPECT_LT(spent, 6000);
+    ASSERT_EQ(rec.entries.size(), 1u);
+    EXPECT_EQ(rec.entries[0].caption, "Устройство найдено");
+    EXPECT_EQ(rec.entries[0].text, "Порт:\tCOM3\nТип:\tQV_r2\nВерсия:\t001.083\nНомер:\t4294967295\n");
+    EXPECT_EQ(rec.entries[0].owner, &owner);
+    EXPECT_EQ(portSettingStore().read(), "COM3");
+    EXPECT_EQ(d.portName(), "COM3");
+}
+
+TEST_F(EmulatorTest, port_search_not_found_restores_the_port_name) {
+    PtyPair other;
+    std::filesystem::create_directories(dir / "ports");
+    std::filesystem::create_symlink(other.path, dir / "ports/COM4");
+    ASSERT_TRUE(portSettingStore().write("COM9"));
+    RecordingNotifier rec;
+    Device d("COM9");
+    EXPECT_FALSE(d.FindDevicePort(nullptr));
+    ASSERT_EQ(rec.entries.size(), 1u);
+    EXPECT_EQ(rec.entries[0].text, "Устройство не найдено");
+    EXPECT_EQ(rec.entries[0].caption, "Внимание");
+    EXPECT_EQ(portSettingStore().read(), "COM9");
+    EXPECT_EQ(d.portName(), "COM9") << "not left on COM4, which passed the probe";
+}
+
+TEST_F(EmulatorTest, controller_outside_the_searched_range_is_not_found) {
+    auto emu1 = start({"--register", "COM1"});
+    auto emu255 = start({"--register", "COM255"});
+    RecordingNotifier rec;
+    Device d("COM5");
+    EXPECT_FALSE(d.FindDevicePort(nullptr));
+}
+
+TEST_F(EmulatorTest, port_setting_store) {
+    EXPECT_EQ(portSettingStore().read(), "") << "missing reads as empty";
+    EXPECT_TRUE(portSettingStore().write("COM12"));
+    EXPECT_EQ(portSettingStore().read(), "COM12");
+    Device d;
+    EXPECT_EQ(d.portName(), "COM12") << "a new device takes the remembered port";
+}

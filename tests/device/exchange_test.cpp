@@ -1,0 +1,206 @@
+// The exchange and reply wait over a scripted line with a fake clock.
+#include "Device.h"
+#include "FakeLine.h"
+#include "Vcom_port.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ExchangeTest : ::testing::Test {
+    FakeLineState line;
+    FakeClock clock;
+    Device device{std::make_unique<VCOM_Port>("COM5", std::make_unique<FakeLineBackend>(line)), clock};
+
+    std::uint32_t timed(const std::function<void()>& f) {
+        const std::uint32_t start = clock.now;
+        f();
+        return clock.now - start;
+    }
+};
+
+std::string le32(std::uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+}
+
+} // namespace
+
+TEST_F(ExchangeTest, empty_payload_reply_with_trailer_succeeds) {
+    line.script(frameBytes(191, ""));
+    EXPECT_EQ(device.CheckDataCrc(0xCA6598D0, 3), result::kOk);
+    EXPECT_EQ(line.sent, frameBytes(190, le32(3) + le32(0xCA6598D0)));
+    EXPECT_FALSE(line.isOpen) << "the port is closed after every exchange";
+}
+
+TEST_F(ExchangeTest, payload_of_1016_is_taken_and_1017_is_not) {
+    std::string text(1015, 'a');
+    line.script(frameBytes(201, text + '\0'));
+    std::string got;
+    EXPECT_EQ(device.ReadSettings(got), result::kOk);
+    EXPECT_EQ(got.size(), 1015u);
+
+    line.script(frameBytes(201, std::string(1016, 'b') + '\0'));
+    got = "unchanged";
+    std::uint32_t spent = timed([&] { EXPECT_EQ(device.ReadSettings(got), result::kNoReply); });
+    EXPECT_GE(spent, kReplyTimeoutMs);
+    EXPECT_LT(spent, kReplyTimeoutMs + 100);
+    EXPECT_EQ(got, "unchanged");
+    EXPECT_EQ(line.bytesRead, 4u + 1016u + 4u + 4u) << "after the oversized header nothing more is read";
+}
+
+TEST_F(ExchangeTest, reply_of_another_known_type_is_refused_and_the_next_frame_not_read) {
+    line.script(frameBytes(193, "") + frameBytes(11, le32(5)));
+    line.pollsPerChunk = 1;
+    std::uint32_t serial = 77;
+    EXPECT_EQ(device.GetSerialNumber(serial), result::kBadReply);
+    EXPECT_EQ(serial, 77u);
+    EXPECT_EQ(line.bytesRead, 8u);
+}
+
+TEST_F(ExchangeTest, unknown_or_malformed_reply_is_refused) {
+    line.script(frameBytes(77, ""));
+    std::uint32_t serial = 1;
+    EXPECT_EQ(device.GetSerialNumber(serial), result::kBadReply);
+    line.script(frameBytes(11, "abc"));
+    EXPECT_EQ(device.GetSerialNumber(serial), result::kBadReply);
+    EXPECT_EQ(serial, 1u);
+}
+
+TEST_F(ExchangeTest, flag_bit_is_ignored_and_trailer_may_hold_anything) {
+    line.script(frameBytes(0x8000 | 11, le32(0xFFFFFFFF), "\xDE\xAD\xBE\xEF"));
+    std::uint32_t serial = 0;
+    EXPECT_EQ(device.GetSerialNumber(serial), result::kOk);
+    EXPECT_EQ(serial, 0xFFFFFFFFu);
+}
+
+TEST_F(ExchangeTest, reply_in_pieces_is_assembled) {
+    const std::string text = "QV_r2\n001.050\nJan  1 2020";
+    std::string payload = std::string{static_cast<char>(text.size()), 0} + text;
+    const std::string f = frameBytes(150, payload);
+    for (size_t i = 0; i < f.size(); i += 3)
+        line.script(f.substr(i, 3));
+    line.pollsPerChunk = 50;
+    std::string got;
+    EXPECT_EQ(device.GetVersionInfo(got), result::kOk);
+    EXPECT_EQ(got, text);
+}
+
+TEST_F(ExchangeTest, empty_version_text_gives_a_new_empty_text) {
+    line.script(frameBytes(150, std::string(2, '\0')));
+    std::string got = "old";
+    EXPECT_EQ(device.GetVersionInfo(got), result::kOk);
+    EXPECT_EQ(got, "");
+}
+
+TEST_F(ExchangeTest, time_limits_of_each_operation) {
+    struct Case { const char* name; std::function<int()> op; std::uint32_t limit; };
+    std::uint32_t serial = 0;
+    const Case cases[] = {
+        {"serial", [&] { return device.GetSerialNumber(serial); }, 4000},
+        {"firmware begin", [&] { return device.BeginFirmwareUpdate(); }, 10000},
+        {"sound begin", [&] { return device.BeginSoundUpdate(); }, 20000},
+        {"block", [&] { unsigned char b[3] = {1, 2, 3}; return device.WriteDataBlock(b, 8, 3); }, 4000},
+    };
+    for (const auto& c : cases) {
+        int code = 0;
+        const std::uint32_t spent = timed([&] { code = c.op(); });
+        EXPECT_EQ(code, result::kNoReply) << c.name;
+        EXPECT_GE(spent, c.limit) << c.name;
+        EXPECT_LT(spent, c.limit + 100) << c.name;
+        EXPECT_EQ(device.ReplyTimeout(), kReplyTimeoutMs) << c.name;
+    }
+}
+
+TEST_F(ExchangeTest, port_that_will_not_open) {
+    line.openFails = true;
+    std::uint32_t serial = 9;
+    EXPECT_EQ(device.GetSerialNumber(serial), result::kPortFailed);
+    EXPECT_EQ(device.BeginSoundUpdate(), result::kPortFailed);
+    EXPECT_EQ(device.ReplyTimeout(), kReplyTimeoutMs);
+    EXPECT_EQ(device.RestartDevice(), result::kPortFailed);
+    EXPECT_TRUE(line.sent.empty());
+    EXPECT_EQ(serial, 9u);
+}
+
+TEST_F(ExchangeTest, stuck_transmitter_gives_up_and_closes) {
+    line.outputQueued = 64; // the window never has room
+    std::uint32_t serial = 0;
+    const std::uint32_t spent = timed([&] { EXPECT_EQ(device.GetSerialNumber(serial), result::kNoReply); });
+    EXPECT_GE(spent, kReplyTimeoutMs);
+    EXPECT_LT(spent, kReplyTimeoutMs + 100);
+    EXPECT_FALSE(line.isOpen);
+    EXPECT_TRUE(line.sent.empty());
+    EXPECT_EQ(device.BeginFirmwareUpdate(), result::kNoReply);
+    EXPECT_FALSE(line.isOpen);
+}
+
+TEST_F(ExchangeTest, restart_reads_nothing) {
+    line.script(frameBytes(11, le32(1)));
+    EXPECT_EQ(device.RestartDevice(), result::kOk);
+    EXPECT_EQ(line.sent, frameBytes(15, ""));
+    EXPECT_EQ(line.bytesRead, 0u);
+    EXPECT_FALSE(line.isOpen);
+}
+
+TEST_F(ExchangeTest, requests_on_the_wire) {
+    line.pollsPerChunk = 1;
+    line.script(frameBytes(201, std::string("\0", 1)));
+    EXPECT_EQ(device.WriteSettings("MicLevel=10\n"), result::kOk);
+    EXPECT_EQ(line.sent, frameBytes(201, std::string("MicLevel=10\n\0", 13)));
+    line.sent.clear();
+    line.script(frameBytes(11, le32(1)));
+    EXPECT_EQ(device.StartCalibration(-1, 2), result::kOk);
+    EXPECT_EQ(line.sent, frameBytes(22, std::string("\xFF\xFF\x02\x00", 4)));
+    line.sent.clear();
+    line.script(frameBytes(115, std::string(24, '\x5A')));
+    unsigned char diag[24] = {};
+    EXPECT_EQ(device.ReadDiagnostics(diag), result::kOk);
+    EXPECT_EQ(diag[23], 0x5A);
+    line.sent.clear();
+    line.script(frameBytes(11, le32(42)));
+    EXPECT_EQ(device.SetSerialNumber(42), result::kOk);
+    EXPECT_EQ(line.sent, frameBytes(13, le32(42)));
+}
+
+TEST(parse_version_info, splits_three_parts) {
+    Device d("COM5");
+    DeviceInfo info;
+    std::memset(&info, 0x55, sizeof info);
+    d.ParseVersionInfo(info, "QV_r2\n001.083\nNov 11 2019");
+    EXPECT_EQ(fieldText(info.deviceType), "QV_r2");
+    EXPECT_EQ(fieldText(info.firmwareVersion), "001.083");
+    EXPECT_EQ(fieldText(info.buildDate), "Nov 11 2019");
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&info);
+    for (size_t i = 5; i < 48; ++i)
+        EXPECT_EQ(bytes[i], 0) << i;
+    d.ParseVersionInfo(info, "a\r\nb\n");
+    EXPECT_EQ(fieldText(info.deviceType), "a\r");
+    EXPECT_EQ(fieldText(info.buildDate), "");
+}
+
+TEST(parse_version_info, missing_parts_are_empty_and_long_parts_cut) {
+    Device d("COM5");
+    DeviceInfo info;
+    d.ParseVersionInfo(info, "no line feeds at all");
+    EXPECT_EQ(fieldText(info.deviceType), "no line feeds at all");
+    EXPECT_EQ(fieldText(info.firmwareVersion), "");
+    d.ParseVersionInfo(info, "type\nversion");
+    EXPECT_EQ(fieldText(info.firmwareVersion), "version");
+    EXPECT_EQ(fieldText(info.buildDate), "");
+    const std::string longText = std::string(100, 'T') + "\n" + std::string(40, 'V') + "\n" + std::string(80, 'D');
+    d.ParseVersionInfo(info, longText.c_str());
+    EXPECT_EQ(fieldText(info.deviceType), std::string(47, 'T'));
+    EXPECT_EQ(fieldText(info.firmwareVersion), std::string(15, 'V'));
+    EXPECT_EQ(fieldText(info.buildDate), std::string(31, 'D'));
+    EXPECT_EQ(info.deviceType[47], 0);
+    d.ParseVersionInfo(info, "");
+    EXPECT_EQ(fieldText(info.deviceType), "");
+}
+
+TEST(version_compare, byte_wise_with_prefix_smaller) {
+    EXPECT_EQ(compareVersions("001.083", "001.083"), 0);
+    EXPECT_GT(compareVersions("001.100", "001.083"), 0);
+    EXPECT_LT(compareVersions("000.999", "001.083"), 0);
+    EXPECT_LT(compareVersions("001.08", "001.083"), 0);
+    EXPECT_GT(compareVersions("\xFF", "1"), 0) << "unsigned bytes";
+}

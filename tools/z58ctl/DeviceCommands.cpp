@@ -1,0 +1,262 @@
+// z58ctl commands that talk to the controller, through the same Device
+// operations and upload steppers as the desktop program.
+#include "Cli.h"
+#include "Cp1251.h"
+#include "Device.h"
+#include "Embedded.h"
+#include "ParameterList.h"
+#include "SettingsFile.h"
+#include "Upload.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace cli {
+namespace {
+
+std::unique_ptr<Device> openDevice(const Args& a) {
+    return a.port.empty() ? std::make_unique<Device>() : std::make_unique<Device>(a.port);
+}
+
+int deviceFailure(const char* what, int code) {
+    err(std::string(what) + ": " + result::describe(code) + " (" + std::to_string(code) + ")");
+    return kFailed;
+}
+
+// Collects the core's notifications so the command decides where they go.
+struct CollectingNotifier : z58::Notifier {
+    std::vector<std::pair<std::string, std::string>> messages; // caption, text
+    z58::Notifier* previous = z58::setNotifier(this);
+    ~CollectingNotifier() override { z58::setNotifier(previous); }
+    void message(z58::OwnerHandle, const std::string& text, const std::string& caption) override {
+        messages.emplace_back(caption, text);
+    }
+};
+
+bool ask(const Args& a, const std::string& question) {
+    if (a.yes)
+        return true;
+    std::fprintf(stderr, "%s [y/N] ", question.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y' || answer.rfind("д", 0) == 0 || answer.rfind("Д", 0) == 0);
+}
+
+std::unique_ptr<ParameterList> model() {
+    const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
+    auto list = std::make_unique<ParameterList>(std::string(reinterpret_cast<const char*>(r.data), r.size));
+    if (!list->parseError().empty()) {
+        err(list->parseError());
+        return nullptr;
+    }
+    return list;
+}
+
+// Drives an upload block by block with progress on stderr. 0 when every block
+// was acknowledged and the controller confirmed the CRC.
+int runUpload(Device& device, UploadStepper& upload) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const bool tty = isatty(STDERR_FILENO);
+    int lastTenth = -1;
+    while (!upload.allSent()) {
+        const size_t offset = upload.position();
+        const int code = upload.sendNextBlock(device);
+        if (code < 0) {
+            if (tty)
+                std::fputc('\n', stderr);
+            err("Ошибка при передачи данных (блок " + std::to_string(upload.blocksSent() + 1) + ", смещение " +
+                std::to_string(offset) + ")");
+            return deviceFailure("Обновление отменено", code);
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        const int percent = static_cast<int>(100.0 * static_cast<double>(upload.position()) / static_cast<double>(upload.size()));
+        const double rate = seconds > 0 ? static_cast<double>(upload.position()) / seconds : 0;
+        if (tty || percent / 10 != lastTenth || upload.allSent()) {
+            std::fprintf(stderr, "%sблок %zu/%zu  %3d%%  %.0f байт/с%s", tty ? "\r" : "", upload.blocksSent(),
+                         upload.blockCount(), percent, rate, tty ? "" : "\n");
+            lastTenth = percent / 10;
+        }
+    }
+    if (tty)
+        std::fputc('\n', stderr);
+    const int code = upload.commit(device);
+    if (code < 0) {
+        err("Нет подтвеждения CRC");
+        return deviceFailure("Обновление отменено", code);
+    }
+    return kOk;
+}
+
+} // namespace
+
+int findPortCommand(const Args&) {
+    CollectingNotifier notes;
+    Device device; // the search starts from the remembered port
+    const bool found = device.FindDevicePort(nullptr);
+    for (const auto& [caption, text] : notes.messages) {
+        if (found && caption == "Устройство найдено")
+            std::fputs(text.c_str(), stdout);
+        else
+            err(caption + ": " + text);
+    }
+    return found ? kOk : kFailed;
+}
+
+int serialCommand(const Args& a) {
+    auto device = openDevice(a);
+    std::uint32_t serial = 0;
+    const int code = device->GetSerialNumber(serial);
+    if (code < 0)
+        return deviceFailure("Серийный номер", code);
+    std::printf("%u\n", serial);
+    return kOk;
+}
+
+int versionCommand(const Args& a) {
+    auto device = openDevice(a);
+    std::string text;
+    const int code = device->GetVersionInfo(text);
+    if (code < 0)
+        return deviceFailure("Версия ПО", code);
+    DeviceInfo info;
+    device->ParseVersionInfo(info, text.c_str());
+    outLine(fieldText(info.deviceType));
+    outLine(fieldText(info.firmwareVersion));
+    outLine(fieldText(info.buildDate));
+    return kOk;
+}
+
+int readSettingsCommand(const Args& a) {
+    if (a.positional.size() > 1) {
+        err("usage: z58ctl read-settings [FILE]");
+        return kUsage;
+    }
+    auto list = model();
+    if (!list)
+        return kFailed;
+    auto device = openDevice(a);
+    std::string text;
+    const int code = device->ReadSettings(text);
+    if (code < 0)
+        return deviceFailure("Загрузка настроек", code);
+    list->LoadSettingsText(text);
+    try {
+        if (a.positional.empty())
+            out(joinLinesCrLf(list->SettingsText()));
+        else
+            writeSettingsFile(a.positional[0], list->SettingsText());
+    } catch (const std::exception& e) {
+        err(e.what());
+        return kFailed;
+    }
+    return kOk;
+}
+
+int writeSettingsCommand(const Args& a) {
+    if (a.positional.size() != 1) {
+        err("usage: z58ctl write-settings FILE");
+        return kUsage;
+    }
+    auto list = model();
+    if (!list)
+        return kFailed;
+    try {
+        list->LoadSettingsText(readSettingsFile(a.positional[0]));
+    } catch (const std::exception& e) {
+        err(e.what());
+        return kFailed;
+    }
+    auto device = openDevice(a);
+    const int code = device->WriteSettings(list->SettingsText());
+    if (code < 0)
+        return deviceFailure("Запись настроек", code);
+    err("Настройки записаны.");
+    return kOk;
+}
+
+int updateFirmwareCommand(const Args& a) {
+    const EmbeddedResource r = embeddedResource("blow");
+    FirmwareImage image;
+    if (!image.load(r.data, r.size)) {
+        err("встроенная прошивка повреждена");
+        return kFailed;
+    }
+    if (!ask(a, "После обновления возможно произойдет сброс настроек. Начать обновление?"))
+        return kOk;
+    auto device = openDevice(a);
+    std::string text;
+    int code = device->GetVersionInfo(text);
+    if (code < 0)
+        return deviceFailure("Устройство не подключено или занято", code);
+    DeviceInfo current;
+    device->ParseVersionInfo(current, text.c_str());
+    const std::string installed = fieldText(current.firmwareVersion), carried = fieldText(image.info.firmwareVersion);
+    err("Версия в устройстве: " + cp1251::toUtf8(installed) + ", загружаемая: " + cp1251::toUtf8(carried));
+    if (compareVersions(installed, carried) >= 0 &&
+        !ask(a, "Устройство уже содержит новейшую или равную версию. Обновлять или нет?"))
+        return kOk;
+    err("Подготовка к обновлению, ждите ...");
+    code = device->BeginFirmwareUpdate();
+    if (code < 0)
+        return deviceFailure("Обновление отменено", code);
+    err("Загрузка новой версии программы ...");
+    UploadStepper upload(image.stream.data(), image.stream.size(), image.imageCrc, image.imageSize);
+    if (const int rc = runUpload(*device, upload); rc != kOk)
+        return rc;
+    err("Загрузка закончена.");
+    if (ask(a, "Новая версия програмы загружена. Для применения нужна перезагрузка. Перегрузить прибор сейчас?")) {
+        code = device->RestartDevice();
+        if (code < 0)
+            return deviceFailure("Перезагрузка", code);
+        err("Перезагрузка ...");
+    }
+    return kOk;
+}
+
+int updateSoundCommand(const Args& a) {
+    const EmbeddedResource r = embeddedResource("wave_list");
+    SoundBank bank;
+    if (!bank.load(r.data, r.size)) {
+        err("встроенные звуковые данные повреждены");
+        return kFailed;
+    }
+    if (!ask(a, "Произвести загрузку звуковых данных? Старые данные будут удалены безвозвратно!"))
+        return kOk;
+    auto device = openDevice(a);
+    err("Подготовка к записи, ждите...");
+    const int code = device->BeginSoundUpdate();
+    if (code < 0)
+        return deviceFailure("Устройство не подключено или занято. Обновление отменено", code);
+    err("Идет запись звуковых данных...");
+    UploadStepper upload(bank.stream, bank.size, bank.dataCrc, bank.dataLength);
+    if (const int rc = runUpload(*device, upload); rc != kOk)
+        return rc;
+    err("Данные успешно записаны.");
+    return kOk;
+}
+
+int restartCommand(const Args& a) {
+    auto device = openDevice(a);
+    const int code = device->RestartDevice();
+    return code < 0 ? deviceFailure("Перезагрузка", code) : kOk;
+}
+
+int diagnosticsCommand(const Args& a) {
+    auto device = openDevice(a);
+    unsigned char block[24];
+    const int code = device->ReadDiagnostics(block);
+    if (code < 0)
+        return deviceFailure("Диагностика", code);
+    for (size_t i = 0; i < sizeof block; ++i)
+        std::printf("%02X%s", block[i], i + 1 < sizeof block ? " " : "\n");
+    return kOk;
+}
+
+} // namespace cli

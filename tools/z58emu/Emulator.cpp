@@ -1,0 +1,327 @@
+#include "Emulator.h"
+
+#include "Cp1251.h"
+#include "PortPath.h"
+#include "crc32.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+void onSignal(int) { g_stop = 1; }
+
+// Message types the emulator speaks (the controller's side of the catalogue).
+enum : std::uint16_t {
+    tNull = 0, tReqIdInfo = 10, tIdInfo = 11, tIdSet = 13, tReqVersion = 14, tRestart = 15,
+    tStartCalibration = 22, tReqDiagnostic = 114, tDiagnostic = 115, tText = 150, tCommit = 190,
+    tCommitAck = 191, tFragment = 192, tFragmentAck = 193, tBeginAck = 194, tBeginFirmware = 195,
+    tBeginWave = 196, tReqSettings = 200, tSettings = 201,
+};
+
+constexpr size_t kMaxUpload = 16u * 1024 * 1024; // ignore fragments beyond any real upload
+
+std::uint32_t le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<std::uint32_t>(p[3]) << 24;
+}
+void put16(std::vector<unsigned char>& v, std::uint16_t x) {
+    v.push_back(static_cast<unsigned char>(x));
+    v.push_back(static_cast<unsigned char>(x >> 8));
+}
+void put32(std::vector<unsigned char>& v, std::uint32_t x) {
+    for (int i = 0; i < 4; ++i)
+        v.push_back(static_cast<unsigned char>(x >> (8 * i)));
+}
+
+std::string jsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') { out += '\\'; out += static_cast<char>(c); }
+        else if (c < 0x20) { char b[8]; std::snprintf(b, sizeof b, "\\u%04x", c); out += b; }
+        else out += static_cast<char>(c);
+    }
+    return out + "\"";
+}
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+} // namespace
+
+Emulator::Emulator(EmulatorOptions options) : o_(std::move(options)) {}
+
+Emulator::~Emulator() {
+    closeLine();
+    if (log_)
+        std::fclose(log_);
+}
+
+bool Emulator::openLine() {
+    char name[256] = {};
+    termios t{};
+    cfmakeraw(&t);
+    if (openpty(&master_, &slave_, name, &t, nullptr) != 0)
+        return false;
+    // Keep our own slave descriptor open so the line stays up between the
+    // tool's opens and closes, as a plugged-in controller does.
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    path_ = name;
+    if (!o_.registerAs.empty()) {
+        namespace fs = std::filesystem;
+        const fs::path link = fs::path(portAliasDir()) / o_.registerAs;
+        std::error_code ec;
+        fs::create_directories(link.parent_path(), ec);
+        fs::remove(link, ec);
+        fs::create_symlink(path_, link, ec);
+        if (ec) {
+            std::fprintf(stderr, "z58emu: cannot register %s: %s\n", link.c_str(), ec.message().c_str());
+            return false;
+        }
+    }
+    std::printf("READY %s\n", path_.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+void Emulator::closeLine() {
+    if (!o_.registerAs.empty() && !path_.empty()) {
+        std::error_code ec;
+        const auto link = std::filesystem::path(portAliasDir()) / o_.registerAs;
+        if (std::filesystem::read_symlink(link, ec) == path_)
+            std::filesystem::remove(link, ec);
+    }
+    if (slave_ >= 0) ::close(slave_);
+    if (master_ >= 0) ::close(master_);
+    slave_ = master_ = -1;
+}
+
+bool Emulator::start() {
+    if (!o_.logPath.empty()) {
+        log_ = std::fopen(o_.logPath.c_str(), "a");
+        if (!log_) {
+            std::fprintf(stderr, "z58emu: cannot open log %s\n", o_.logPath.c_str());
+            return false;
+        }
+    }
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+    return openLine();
+}
+
+int Emulator::run() {
+    unsigned char buf[4096];
+    while (!g_stop && !gone_) {
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n <= 0) {
+            sleepMs(5); // EIO while no one holds the line: wait for the next open
+            continue;
+        }
+        inbox_.insert(inbox_.end(), buf, buf + n);
+        // Take every complete frame: header, payload, trailer.
+        while (inbox_.size() >= 4 && !gone_) {
+            const std::uint16_t word = static_cast<std::uint16_t>(inbox_[0] | inbox_[1] << 8);
+            const size_t length = static_cast<size_t>(inbox_[2] | inbox_[3] << 8);
+            if (inbox_.size() < 4 + length + 4)
+                break;
+            Frame f{word, std::vector<unsigned char>(inbox_.begin() + 4, inbox_.begin() + 4 + static_cast<long>(length))};
+            inbox_.erase(inbox_.begin(), inbox_.begin() + 8 + static_cast<long>(length));
+            handle(f);
+        }
+    }
+    return 0;
+}
+
+void Emulator::log(const Frame& f, const std::string& extra) {
+    if (!log_)
+        return;
+    std::fprintf(log_, "{\"type\":%u,\"flag\":%s,\"length\":%zu%s}\n", f.typeWord & 0x7FFFu,
+                 (f.typeWord & 0x8000u) ? "true" : "false", f.payload.size(), extra.c_str());
+    std::fflush(log_);
+}
+
+std::string Emulator::versionReply() const {
+    if (o_.rawVersionText)
+        return o_.versionText;
+    return o_.type + "\n" + o_.version + "\n" + o_.date;
+}
+
+void Emulator::vanish() {
+    std::fprintf(stderr, "z58emu: line gone (unplugged)\n");
+    closeLine();
+    gone_ = true;
+}
+
+void Emulator::reply(std::uint16_t type, const std::vector<unsigned char>& payload) {
+    if (o_.silent)
+        return;
+    std::vector<unsigned char> frame;
+    put16(frame, static_cast<std::uint16_t>(type | (o_.flagBit ? 0x8000u : 0u)));
+    put16(frame, static_cast<std::uint16_t>(o_.oversize ? 1017 : payload.size()));
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    if (o_.oversize)
+        frame.resize(4 + 1017, 0);
+    put32(frame, 0xDEADBEEF); // the trailer's content is not examined
+    if (o_.slowMs > 0)
+        sleepMs(o_.slowMs);
+    if (o_.vanishMidReply == requests_) {
+        (void)!::write(master_, frame.data(), frame.size() / 2);
+        sleepMs(50);
+        vanish();
+        return;
+    }
+    const size_t piece = o_.chunkSize > 0 ? static_cast<size_t>(o_.chunkSize) : frame.size();
+    for (size_t at = 0; at < frame.size(); at += piece) {
+        const size_t n = std::min(piece, frame.size() - at);
+        (void)!::write(master_, frame.data() + at, n);
+        if (at + n < frame.size() && o_.chunkSize > 0)
+            sleepMs(o_.chunkPauseMs);
+    }
+}
+
+bool Emulator::commitMatches(std::uint32_t count, std::uint32_t crc) const {
+    if (upload_.size() < 8 || upload_.size() - 8 != count)
+        return false;
+    for (size_t i = 8; i < upload_.size(); ++i)
+        if (!covered_[i])
+            return false;
+    return crc32(upload_.data() + 8, count) == crc;
+}
+
+void Emulator::handle(const Frame& f) {
+    ++requests_;
+    const std::uint16_t type = f.typeWord & 0x7FFF;
+    const auto& p = f.payload;
+    std::string extra;
+    if (type == tFragment && p.size() >= 6)
+        extra = ",\"offset\":" + std::to_string(le32(p.data())) + ",\"block\":" + std::to_string(p[4] | p[5] << 8);
+    else if (type == tSettings)
+        extra = ",\"text\":" + jsonString(cp1251::toUtf8(std::string(p.begin(), std::find(p.begin(), p.end(), 0))));
+    else if (type == tCommit && p.size() == 8)
+        extra = ",\"count\":" + std::to_string(le32(p.data())) + ",\"crc\":" + std::to_string(le32(p.data() + 4));
+    else if (type == tIdSet && p.size() == 4)
+        extra = ",\"id\":" + std::to_string(le32(p.data()));
+    log(f, extra);
+
+    if (o_.wrongType) {
+        reply(type == tFragment ? tCommitAck : tFragmentAck, {});
+        return;
+    }
+    switch (type) {
+    case tReqIdInfo:
+    case tStartCalibration: {
+        std::vector<unsigned char> id;
+        put32(id, o_.serial);
+        reply(tIdInfo, id);
+        break;
+    }
+    case tIdSet: {
+        if (p.size() == 4)
+            o_.serial = le32(p.data());
+        std::vector<unsigned char> id;
+        put32(id, o_.serial);
+        reply(tIdInfo, id);
+        break;
+    }
+    case tReqVersion: {
+        const std::string text = versionReply();
+        std::vector<unsigned char> payload;
+        put16(payload, static_cast<std::uint16_t>(text.size()));
+        payload.insert(payload.end(), text.begin(), text.end());
+        reply(tText, payload);
+        break;
+    }
+    case tReqSettings:
+    case tSettings: {
+        if (type == tSettings)
+            o_.settings.assign(p.begin(), std::find(p.begin(), p.end(), 0));
+        std::vector<unsigned char> payload(o_.settings.begin(), o_.settings.end());
+        payload.push_back(0);
+        reply(tSettings, payload);
+        break;
+    }
+    case tBeginFirmware:
+    case tBeginWave:
+        firmwareUpload_ = type == tBeginFirmware;
+        upload_.clear();
+        covered_.clear();
+        fragments_ = 0;
+        reply(tBeginAck, {});
+        break;
+    case tFragment: {
+        ++fragments_;
+        if (p.size() >= 6) {
+            const size_t offset = le32(p.data());
+            const size_t length = static_cast<size_t>(p[4] | p[5] << 8);
+            if (length == p.size() - 6 && offset + length <= kMaxUpload) {
+                if (upload_.size() < offset + length) {
+                    upload_.resize(offset + length, 0);
+                    covered_.resize(offset + length, false);
+                }
+                std::copy(p.begin() + 6, p.end(), upload_.begin() + static_cast<long>(offset));
+                std::fill(covered_.begin() + static_cast<long>(offset), covered_.begin() + static_cast<long>(offset + length), true);
+            }
+        }
+        if (o_.vanishAfter >= 0 && fragments_ >= o_.vanishAfter) {
+            vanish();
+            return;
+        }
+        if (o_.stopAckAfter >= 0 && fragments_ > o_.stopAckAfter)
+            return;
+        if (o_.intrudeAfter >= 0 && fragments_ == o_.intrudeAfter) {
+            std::vector<unsigned char> id;
+            put32(id, o_.serial);
+            reply(tIdInfo, id);
+            return;
+        }
+        reply(tFragmentAck, {});
+        break;
+    }
+    case tCommit: {
+        const bool ok = p.size() == 8 && !o_.refuseCrc && commitMatches(le32(p.data()), le32(p.data() + 4));
+        std::fprintf(stderr, "z58emu: commit %s\n", ok ? "confirmed" : "refused");
+        if (ok && firmwareUpload_ && upload_.size() >= 8 + 1024 + 96) {
+            const char* v = reinterpret_cast<const char*>(upload_.data() + 8 + 1024 + 48);
+            pendingVersion_.assign(v, strnlen(v, 16));
+        }
+        reply(ok ? tCommitAck : tNull, {});
+        break;
+    }
+    case tReqDiagnostic: {
+        std::vector<unsigned char> block(24);
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<unsigned char>(0xA0 + i);
+        reply(tDiagnostic, block);
+        break;
+    }
+    case tRestart:
+        std::fprintf(stderr, "z58emu: restart\n");
+        if (!pendingVersion_.empty()) {
+            o_.version = pendingVersion_;
+            pendingVersion_.clear();
+        }
+        if (o_.restartDropMs > 0) {
+            closeLine();
+            sleepMs(o_.restartDropMs);
+            inbox_.clear();
+            if (!openLine())
+                gone_ = true;
+        }
+        break;
+    default:
+        break; // unknown requests get no answer
+    }
+}
