@@ -1,0 +1,56 @@
+#pragma once
+// Every message box and file dialog of the two windows goes through this seam,
+// so tests answer them and record what was asked. No handler calls QMessageBox
+// or QFileDialog directly.
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+enum class Buttons { Ok, OkCancel, YesNo };
+enum class Answer { Ok, Cancel, Yes, No };
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // Modal message box without an icon.
+    virtual Answer message(QWidget* owner, const QString& text, const QString& caption, Buttons buttons) = 0;
+    // The toolkit's standard error box for an error that escaped a handler.
+    virtual void error(QWidget* owner, const QString& text) = 0;
+    // File dialogs with a filter written "description | *.ext" and a default
+    // suffix; an empty result means the user cancelled.
+    virtual QString openFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
+    virtual QString saveFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
+    // Shows a secondary window modally until it closes.
+    virtual void showModal(QDialog* window) = 0;
+};
+
+// The real thing: QMessageBox without icon, QFileDialog, QDialog::exec.
+class QtDialogs : public Dialogs {
+public:
+    Answer message(QWidget* owner, const QString& text, const QString& caption, Buttons buttons) override;
+    void error(QWidget* owner, const QString& text) override;
+    QString openFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) override;
+    QString saveFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) override;
+    void showModal(QDialog* window) override;
+};
+
+// The file filter of both settings dialogs.
+extern const char* const kSettingsFileFilter;
+
+// Runs an event handler; an error that escapes it is shown in the standard error
+// box and the program goes on.
+template <class F>
+void runHandler(Dialogs& dialogs, QWidget* owner, F&& handler);
+
+#include <exception>
+template <class F>
+void runHandler(Dialogs& dialogs, QWidget* owner, F&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        dialogs.error(owner, QString::fromUtf8(e.what()));
+    } catch (...) {
+        dialogs.error(owner, QString());
+    }
+}

@@ -1,0 +1,59 @@
+#include "Screenshots.h"
+
+#include "ParametrsEdit.h"
+#include "Z58main.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTreeWidget>
+#include <cstdio>
+
+namespace {
+void settle() {
+    for (int i = 0; i < 20; ++i)
+        QApplication::processEvents();
+}
+} // namespace
+
+Answer ScreenshotDialogs::message(QWidget*, const QString& text, const QString& caption, Buttons buttons) {
+    std::printf("[%s] %s\n", caption.toUtf8().constData(), text.toUtf8().constData());
+    return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+}
+
+void ScreenshotDialogs::error(QWidget*, const QString& text) {
+    std::printf("[error] %s\n", text.toUtf8().constData());
+    ok_ = false;
+}
+
+bool ScreenshotDialogs::save(QWidget& w, const QString& name) {
+    settle();
+    const QString file = folder_ + "/" + name;
+    const bool ok = w.grab().save(file, "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", file.toLocal8Bit().constData());
+    ok_ = ok_ && ok;
+    return ok;
+}
+
+void ScreenshotDialogs::showModal(QDialog* window) {
+    auto* editor = static_cast<TParametersEditForm*>(window);
+    editor->show();
+    settle();
+    if (QTreeWidgetItem* group = editor->Tree->topLevelItem(4)) { // "Автозапуск"
+        editor->Tree->setCurrentItem(group->child(7));             // AutoStart, an enum with its list
+        settle();
+    }
+    save(*editor, "editor.png");
+    editor->Modified = false;
+    editor->close();
+}
+
+int ScreenshotDialogs::run(TMainForm& form, TParametersEditForm&) {
+    QDir().mkpath(folder_);
+    save(form, "main.png");
+    form.GetVersionButtonClick();
+    form.GetSerialButtonClick();
+    save(form, "main-after-version.png");
+    form.ReadButtonClick();
+    return ok_ ? 0 : 1;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The demo without a display: drives the windows against the emulated controller
+// and writes PNG pictures of them, then ends. Its dialogs never wait for a user.
+#include "Dialogs.h"
+
+class TMainForm;
+class TParametersEditForm;
+
+class ScreenshotDialogs : public Dialogs {
+public:
+    explicit ScreenshotDialogs(QString folder) : folder_(std::move(folder)) {}
+    Answer message(QWidget* owner, const QString& text, const QString& caption, Buttons buttons) override;
+    void error(QWidget* owner, const QString& text) override;
+    QString openFile(QWidget*, const QString&, const QString&) override { return {}; }
+    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
+    // Shows the editor without blocking, selects a parameter and photographs it.
+    void showModal(QDialog* window) override;
+
+    int run(TMainForm& form, TParametersEditForm& editor);
+
+private:
+    bool save(QWidget& w, const QString& name);
+    QString folder_;
+    bool ok_ = true;
+};

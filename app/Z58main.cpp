@@ -1,0 +1,382 @@
+#include "Z58main.h"
+
+#include "Cp1251.h"
+#include "Device.h"
+#include "Dialogs.h"
+#include "Embedded.h"
+#include "ParametrsEdit.h"
+#include "PortSettingStore.h"
+#include "SettingsFile.h"
+#include "crc32.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <stdexcept>
+
+DeviceInfo EmbeddedInfo{};
+
+namespace {
+
+QString ui(const std::string& cp1251Text) { return QString::fromStdString(cp1251::toUtf8(cp1251Text)); }
+
+constexpr int kFirstListedPort = 2;
+constexpr int kLastListedPort = 255;
+const char kDeviceBusy[] = "Устройство не подключено или занято";
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setGeometry(x, y, w, h);
+    b->setAutoDefault(false);
+    return b;
+}
+
+} // namespace
+
+TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
+    setObjectName("MainForm");
+    setFixedSize(320, 505);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    GroupBox1 = new QGroupBox(" Порт подключения ", this);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setGeometry(20, 16, 277, 89);
+    PortComboBox = new QComboBox(GroupBox1);
+    PortComboBox->setObjectName("PortComboBox");
+    PortComboBox->setGeometry(16, 33, 113, 21);
+    PortComboBox->setEditable(true);
+    PortComboBox->setInsertPolicy(QComboBox::NoInsert);
+    PortComboBox->setMaxVisibleItems(25);
+    PortComboBox->setToolTip("Номер порта к которому подключено устройства");
+    FindPortButton = button(GroupBox1, "FindPortButton", "Определить", 168, 31, 89, 25);
+    FindPortButton->setToolTip("Сканирование портов и поиск устройства");
+    BlowUpdateButton = button(this, "BlowUpdateButton", "", 20, 125, 277, 25);
+    BlowUpdateButton->setToolTip("Нажать для обновления прошивки");
+    WaveUpdateButton = button(this, "WaveUpdateButton", "", 20, 156, 277, 25);
+    ReadButton = button(this, "ReadButton", "Загрузить настройки из устройства", 20, 187, 277, 25);
+    OpenFileButton = button(this, "OpenFileButton", "Открыть файл с настройками", 20, 218, 277, 25);
+    GetSerialButton = button(this, "GetSerialButton", "Серийный номер", 20, 265, 129, 25);
+    GetVersionButton = button(this, "GetVersionButton", "Версия ПО", 168, 265, 129, 25);
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName("Memo1");
+    Memo1->setGeometry(0, 312, 320, 177);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    SaveProgress = new QProgressBar(this);
+    SaveProgress->setObjectName("SaveProgress");
+    SaveProgress->setGeometry(0, 489, 320, 16);
+    SaveProgress->setTextVisible(false);
+    SaveProgress->setRange(0, 100);
+    SaveProgress->setValue(0);
+    // Tool-tips are set but not shown in this window.
+    for (QWidget* w : {static_cast<QWidget*>(PortComboBox), static_cast<QWidget*>(FindPortButton),
+                       static_cast<QWidget*>(BlowUpdateButton)})
+        w->installEventFilter(this);
+
+    setTabOrder(ReadButton, BlowUpdateButton);
+    setTabOrder(BlowUpdateButton, WaveUpdateButton);
+    setTabOrder(WaveUpdateButton, OpenFileButton);
+    setTabOrder(OpenFileButton, PortComboBox);
+    setTabOrder(PortComboBox, FindPortButton);
+    setTabOrder(FindPortButton, Memo1);
+    setTabOrder(Memo1, GetSerialButton);
+    setTabOrder(GetSerialButton, GetVersionButton);
+    ReadButton->setFocus();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(1);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName("Timer2");
+    Timer2->setInterval(10);
+
+    // The device object comes first; it reads the remembered port itself.
+    CurrentDevice = std::make_unique<Device>();
+
+    const EmbeddedResource blow = embeddedResource("blow");
+    if (!Firmware.load(blow.data, blow.size))
+        throw std::runtime_error("Встроенный ресурс \"blow\" не найден или повреждён");
+    FirmwareSize = static_cast<std::int32_t>(Firmware.imageSize);
+    EmbeddedInfo = Firmware.info;
+    const std::string type = fieldText(EmbeddedInfo.deviceType);
+    const std::string version = fieldText(EmbeddedInfo.firmwareVersion);
+    setWindowTitle((type == "QV_r2" ? QString("Z58") : ui(type)) + "     Версия: " + ui(version));
+    BlowUpdateButton->setText("Обновить прошивку до " + ui(version));
+
+    const EmbeddedResource wave = embeddedResource("wave_list");
+    if (!Sound.load(wave.data, wave.size))
+        throw std::runtime_error("Встроенный ресурс \"wave_list\" не найден или повреждён");
+    SoundSize = static_cast<std::int32_t>(wave.size - 8);
+    WaveUpdateButton->setText(waveCaption());
+
+    Memo1->clear();
+    PortComboBox->blockSignals(true);
+    PortComboBox->clear();
+    PortComboBox->setEditText("");
+    const std::string port = rememberedPort();
+    // The first device was made before a first start's default was written: it
+    // must use the port the window shows, not an empty name.
+    if (static_cast<Device*>(CurrentDevice.get())->portName() != port)
+        CurrentDevice->SetPortName(port);
+    for (int n = kFirstListedPort; n <= kLastListedPort; ++n)
+        PortComboBox->addItem("COM" + QString::number(n));
+    selectPort(port);
+    PortComboBox->blockSignals(false);
+
+    const EmbeddedResource description = embeddedResource("PARAMETER_LIST");
+    if (!description)
+        throw std::runtime_error("Встроенный ресурс PARAMETER_LIST не найден");
+    Parameters_ = std::make_unique<ParameterList>(std::string(reinterpret_cast<const char*>(description.data), description.size));
+
+    connect(PortComboBox, &QComboBox::editTextChanged, this,
+            [this](const QString& t) { runHandler(dialogs_, this, [&] { PortComboBoxChange(t); }); });
+    auto on = [this](QPushButton* b, void (TMainForm::*handler)()) {
+        connect(b, &QPushButton::clicked, this, [this, handler] { runHandler(dialogs_, this, [&] { (this->*handler)(); }); });
+    };
+    on(FindPortButton, &TMainForm::FindPortButtonClick);
+    on(GetSerialButton, &TMainForm::GetSerialButtonClick);
+    on(GetVersionButton, &TMainForm::GetVersionButtonClick);
+    on(ReadButton, &TMainForm::ReadButtonClick);
+    on(OpenFileButton, &TMainForm::OpenFileButtonClick);
+    on(BlowUpdateButton, &TMainForm::BlowUpdateButtonClick);
+    on(WaveUpdateButton, &TMainForm::WaveUpdateButtonClick);
+    connect(Timer1, &QTimer::timeout, this, [this] { runHandler(dialogs_, this, [this] { Timer1Timer(); }); });
+    connect(Timer2, &QTimer::timeout, this, [this] { runHandler(dialogs_, this, [this] { Timer2Timer(); }); });
+    Timer1->start();
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TMainForm::~TMainForm() = default;
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip)
+        return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::addLog(const QString& line) { Memo1->appendPlainText(line); }
+
+std::string TMainForm::rememberedPort() {
+    std::string port = portSettingStore().read();
+    if (port.empty()) {
+        port = kDefaultPort;
+        portSettingStore().write(port);
+    }
+    return port;
+}
+
+void TMainForm::selectPort(const std::string& port) {
+    const int index = PortComboBox->findText(QString::fromStdString(port), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const bool blocked = PortComboBox->blockSignals(true);
+    if (index >= 0) {
+        PortComboBox->setCurrentIndex(index);
+    } else {
+        PortComboBox->setCurrentIndex(-1);
+        PortComboBox->setEditText("");
+    }
+    PortComboBox->blockSignals(blocked);
+}
+
+void TMainForm::PortComboBoxChange(const QString& text) {
+    portSettingStore().write(text.toStdString());
+    if (CurrentDevice)
+        CurrentDevice = std::make_unique<Device>();
+}
+
+void TMainForm::FindPortButtonClick() {
+    if (!CurrentDevice)
+        return;
+    if (CurrentDevice->FindDevicePort(this))
+        selectPort(rememberedPort());
+}
+
+void TMainForm::GetSerialButtonClick() {
+    if (!CurrentDevice)
+        return;
+    std::uint32_t serial = 0;
+    if (CurrentDevice->GetSerialNumber(serial) < 0) {
+        dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
+        return;
+    }
+    addLog("Серийный номер устройства " + QString::number(static_cast<std::int32_t>(serial)));
+}
+
+void TMainForm::GetVersionButtonClick() {
+    if (!CurrentDevice)
+        return;
+    std::string text;
+    if (CurrentDevice->GetVersionInfo(text) < 0) {
+        dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
+        return;
+    }
+    DeviceInfo info;
+    CurrentDevice->ParseVersionInfo(info, text.c_str());
+    const std::string type = fieldText(info.deviceType);
+    addLog("Тип устройства   : " + (type == "QV_r2" ? QString("Z58 (r2)") : ui(type)));
+    addLog("Версия прошивки : " + ui(fieldText(info.firmwareVersion)));
+}
+
+void TMainForm::showEditor() {
+    if (!ParametersEditForm)
+        return;
+    ParametersEditForm->Params = Parameters_.get();
+    dialogs_.showModal(ParametersEditForm);
+}
+
+void TMainForm::ReadButtonClick() {
+    std::string text;
+    if (!CurrentDevice || CurrentDevice->ReadSettings(text) < 0) {
+        dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
+        return;
+    }
+    Parameters_->LoadSettingsText(text);
+    showEditor();
+}
+
+void TMainForm::OpenFileButtonClick() {
+    const QString file = dialogs_.openFile(this, kSettingsFileFilter, "txt");
+    if (file.isEmpty())
+        return;
+    Parameters_->LoadSettingsText(readSettingsFile(file.toStdString()));
+    showEditor();
+}
+
+// ---- firmware update
+
+void TMainForm::BlowUpdateButtonClick() {
+    if (!CurrentDevice)
+        return;
+    if (dialogs_.message(this,
+                         "После обновления возможно произойдет сброс настроек.\n"
+                         "Рекомендуется сохранить текущие настройки. (Кнопка \"Сохранить в файл\").\n"
+                         "Начать обновление ?",
+                         "Внимание", Buttons::OkCancel) != Answer::Ok)
+        return;
+    std::string text;
+    if (CurrentDevice->GetVersionInfo(text) < 0) {
+        dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
+        return;
+    }
+    DeviceInfo device;
+    CurrentDevice->ParseVersionInfo(device, text.c_str());
+    if (compareVersions(fieldText(device.firmwareVersion), fieldText(Firmware.info.firmwareVersion)) >= 0 &&
+        dialogs_.message(this,
+                         "Устройство уже содержит новейшую или равную версию.\n" + QString(25, ' ') + "Обновлять или нет?",
+                         "Внимание", Buttons::YesNo) != Answer::Yes)
+        return;
+    SaveProgress->setRange(0, 100);
+    SaveProgress->setValue(0);
+    BlowUpdateButton->setEnabled(false);
+    addLog("Подготовка к обновлению, ждите ...");
+    if (CurrentDevice->BeginFirmwareUpdate() < 0) {
+        dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
+        addLog("Обновление отменено.");
+        BlowUpdateButton->setEnabled(true);
+        return;
+    }
+    addLog("Загрузка новой версии программы ...");
+    SaveProgress->setRange(0, FirmwareSize / 1024 + 1);
+    SaveProgress->setValue(0);
+    FirmwareUpload.emplace(Firmware.stream.data(), Firmware.stream.size(), Firmware.imageCrc, Firmware.imageSize);
+    FirmwareUploading = true;
+    Timer1->start();
+}
+
+void TMainForm::Timer1Timer() {
+    Timer1->stop();
+    if (!FirmwareUploading || !FirmwareUpload) {
+        Timer1->start();
+        return;
+    }
+    if (!FirmwareUpload->allSent()) {
+        if (FirmwareUpload->sendNextBlock(*CurrentDevice) < 0) {
+            dialogs_.message(this, "Ошибка при передачи данных", "Ошибка", Buttons::Ok);
+            addLog("Обновление отменено.");
+            FirmwareUploading = false;
+            BlowUpdateButton->setEnabled(true);
+            return;
+        }
+        SaveProgress->setValue(SaveProgress->value() + 1);
+        Timer1->start();
+        return;
+    }
+    SaveProgress->setValue(SaveProgress->maximum());
+    FirmwareUploading = false;
+    BlowUpdateButton->setEnabled(true);
+    if (FirmwareUpload->commit(*CurrentDevice) < 0) {
+        dialogs_.message(this, "Нет подтвеждения CRC", "Ошибка обновления.", Buttons::Ok);
+        addLog("Обновление отменено.");
+        return;
+    }
+    addLog("Загрузка закончена.");
+    if (dialogs_.message(this,
+                         "Новая версия програмы загружена.\nДля применения нужна перезагрузка.\nПерегрузить прибор сейчас ?",
+                         "Внимание", Buttons::OkCancel) != Answer::Ok)
+        return;
+    CurrentDevice->RestartDevice();
+    dialogs_.message(this, "Дождитесь звукового сигнала подключения устройства и нажмите OK", "Перезагрузка ...", Buttons::Ok);
+    Timer1->start();
+}
+
+// ---- sound bank update
+
+QString TMainForm::waveCaption() const { return "Обновить звук до " + QString::number(SoundSize); }
+
+void TMainForm::restoreWaveCaption() { WaveUpdateButton->setText(waveCaption()); }
+
+void TMainForm::WaveUpdateButtonClick() {
+    if (!CurrentDevice)
+        return;
+    if (dialogs_.message(this, "Произвести загрузку звуковых данных?\nСтарые данные будут удалены безвозвратно!", "Внимание",
+                         Buttons::OkCancel) != Answer::Ok)
+        return;
+    SaveProgress->setValue(0);
+    WaveUpdateButton->setText("Стоп");
+    addLog("Подготовка к записи, ждите...");
+    if (CurrentDevice->BeginSoundUpdate() < 0) {
+        dialogs_.message(this, "Устройство не подключено или занято.\nОбновление отменено.", "Ошибка", Buttons::Ok);
+        restoreWaveCaption();
+        return;
+    }
+    SoundStream.emplace(Sound.stream, Sound.size, Sound.dataCrc, Sound.dataLength);
+    SaveProgress->setRange(0, static_cast<int>(Sound.size / 1024 + 1));
+    SaveProgress->setValue(0);
+    Timer2->start();
+    addLog("Идет запись звуковых данных...");
+}
+
+void TMainForm::Timer2Timer() {
+    Timer2->stop();
+    if (!SoundStream)
+        return;
+    if (!SoundStream->allSent()) {
+        if (SoundStream->sendNextBlock(*CurrentDevice) < 0) {
+            dialogs_.message(this, "Ошибка при передачи данных", "Ошибка", Buttons::Ok);
+            restoreWaveCaption();
+            SoundStream.reset();
+            return;
+        }
+        SaveProgress->setValue(SaveProgress->value() + 1);
+        Timer2->start();
+        return;
+    }
+    SaveProgress->setValue(SaveProgress->maximum());
+    const UploadStepper finished = *SoundStream;
+    SoundStream.reset();
+    restoreWaveCaption();
+    if (finished.commit(*CurrentDevice) >= 0)
+        dialogs_.message(this, "Данные успешно записаны.", "Сообщение", Buttons::Ok);
+    else
+        dialogs_.message(this, "Нет подтвеждения CRC", "Ошибка обновления.", Buttons::Ok);
+}

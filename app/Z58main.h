@@ -1,0 +1,90 @@
+#pragma once
+// The main window: port choice, the device object and the parameter model it
+// owns for the whole run, the information and settings buttons, and the firmware
+// and sound bank upload jobs driven one block per timer tick.
+#include "DeviceInfo.h"
+#include "DeviceInterface.h"
+#include "ParameterList.h"
+#include "Upload.h"
+
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+class Dialogs;
+class QComboBox;
+class QGroupBox;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class TParametersEditForm;
+
+// The firmware image's information block, copied once at start-up.
+extern DeviceInfo EmbeddedInfo;
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    // Throws std::runtime_error when the embedded data is missing or broken.
+    explicit TMainForm(Dialogs& dialogs);
+    ~TMainForm() override;
+
+    // The editor is created after the main window and borrows its model and device.
+    void setEditor(TParametersEditForm* editor) { ParametersEditForm = editor; }
+
+    QGroupBox* GroupBox1;
+    QComboBox* PortComboBox;
+    QPushButton* FindPortButton;
+    QPushButton* BlowUpdateButton;
+    QPushButton* WaveUpdateButton;
+    QPushButton* ReadButton;
+    QPushButton* OpenFileButton;
+    QPushButton* GetSerialButton;
+    QPushButton* GetVersionButton;
+    QPlainTextEdit* Memo1;
+    QProgressBar* SaveProgress;
+    QTimer* Timer1;
+    QTimer* Timer2;
+
+    std::unique_ptr<DeviceInterface> CurrentDevice;
+    ParameterList* Parameters() { return Parameters_.get(); }
+    TParametersEditForm* ParametersEditForm = nullptr;
+
+    // Firmware upload state.
+    FirmwareImage Firmware;
+    std::int32_t FirmwareSize = 0;
+    bool FirmwareUploading = false;
+    std::optional<UploadStepper> FirmwareUpload;
+    // Sound bank upload state.
+    SoundBank Sound;
+    std::int32_t SoundSize = 0;
+    std::optional<UploadStepper> SoundStream;
+
+    void PortComboBoxChange(const QString& text);
+    void FindPortButtonClick();
+    void GetSerialButtonClick();
+    void GetVersionButtonClick();
+    void ReadButtonClick();
+    void OpenFileButtonClick();
+    void BlowUpdateButtonClick();
+    void Timer1Timer();
+    void WaveUpdateButtonClick();
+    void Timer2Timer();
+
+    void addLog(const QString& line);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Reads the remembered port, writing the "COM5" default when there is none.
+    std::string rememberedPort();
+    void selectPort(const std::string& port);
+    void restoreWaveCaption();
+    void showEditor();
+    QString waveCaption() const;
+
+    Dialogs& dialogs_;
+    std::unique_ptr<ParameterList> Parameters_;
+};

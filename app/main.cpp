@@ -1,0 +1,97 @@
+// z58config: the Z58 service tool's desktop program.
+#include "Dialogs.h"
+#include "Notifier.h"
+#include "ParametrsEdit.h"
+#include "Screenshots.h"
+#include "Z58main.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QTranslator>
+#include <QWidget>
+#include <memory>
+
+namespace {
+
+// Errors that escape an event handler are shown and the program goes on.
+class Application : public QApplication {
+public:
+    Application(int& argc, char** argv, Dialogs& dialogs) : QApplication(argc, argv), dialogs_(dialogs) {}
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            dialogs_.error(activeWindow(), QString::fromUtf8(e.what()));
+        } catch (...) {
+            dialogs_.error(activeWindow(), QString());
+        }
+        return false;
+    }
+
+private:
+    Dialogs& dialogs_;
+};
+
+// Messages raised inside the core (the serial port, the port search) as message
+// boxes owned by the window they name.
+class MessageBoxNotifier : public z58::Notifier {
+public:
+    explicit MessageBoxNotifier(Dialogs& dialogs) : dialogs_(dialogs) {}
+    void message(z58::OwnerHandle owner, const std::string& text, const std::string& caption) override {
+        dialogs_.message(static_cast<QWidget*>(owner), QString::fromStdString(text), QString::fromStdString(caption),
+                         Buttons::Ok);
+    }
+
+private:
+    Dialogs& dialogs_;
+};
+
+// Tahoma where it exists; otherwise a font with Cyrillic.
+QFont windowFont() {
+    const QStringList families = QFontDatabase::families();
+    for (const char* name : {"Tahoma", "DejaVu Sans", "Liberation Sans"})
+        if (families.contains(name))
+            return QFont(name, 8);
+    QFont f = QApplication::font();
+    f.setPointSize(8);
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const QString screenshots = qEnvironmentVariable("Z58_SCREENSHOTS");
+    std::unique_ptr<Dialogs> owned;
+    if (screenshots.isEmpty())
+        owned = std::make_unique<QtDialogs>();
+    else
+        owned = std::make_unique<ScreenshotDialogs>(screenshots);
+    Dialogs& dialogs = *owned;
+    Application app(argc, argv, dialogs);
+    QApplication::setApplicationDisplayName("Z58");
+    // Standard buttons and dialogs in Russian, as on a Russian Windows.
+    QTranslator translator;
+    if (translator.load("qtbase_ru", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&translator);
+    QApplication::setFont(windowFont());
+    MessageBoxNotifier notifier(dialogs);
+    z58::setNotifier(&notifier);
+
+    try {
+        TMainForm form(dialogs);
+        TParametersEditForm editor(dialogs, &form.CurrentDevice, &form);
+        form.setEditor(&editor);
+        if (!form.Parameters()->parseError().empty())
+            dialogs.message(&form, QString::fromStdString(form.Parameters()->parseError()), "Ошибка", Buttons::Ok);
+        form.show();
+        if (!screenshots.isEmpty())
+            return static_cast<ScreenshotDialogs&>(dialogs).run(form, editor);
+        return app.exec();
+    } catch (const std::exception& e) {
+        dialogs.error(nullptr, QString::fromUtf8(e.what()));
+    } catch (...) {
+        dialogs.error(nullptr, QString());
+    }
+    return 0;
+}

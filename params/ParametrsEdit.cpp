@@ -1,0 +1,336 @@
+#include "ParametrsEdit.h"
+
+#include "Cp1251.h"
+#include "DeviceInterface.h"
+#include "Dialogs.h"
+#include "SettingsFile.h"
+#include "TreeGuard.h"
+#include "ValueCheck.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QValidator>
+#include <QVBoxLayout>
+
+namespace {
+
+QString ui(const std::string& cp1251Text) { return QString::fromStdString(cp1251::toUtf8(cp1251Text)); }
+
+const char kCaption[] = "Редактор параметров";
+const char kCaptionModified[] = "Редактор параметров. Настройки изменены!";
+
+// Keeps characters that Windows-1251 cannot hold out of the edit box: the
+// controller and the settings files could not store them.
+class Cp1251Validator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        std::string ignored;
+        return cp1251::fromUtf8(input.toStdString(), ignored) ? Acceptable : Invalid;
+    }
+};
+
+} // namespace
+
+TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<DeviceInterface>* currentDevice, QWidget* parent)
+    : QDialog(parent), dialogs_(dialogs), currentDevice_(currentDevice) {
+    setObjectName("ParametersEditForm");
+    setWindowTitle(kCaption);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    resize(721, 473);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* menu = new QMenuBar(this);
+    SaveAction = menu->addAction("Записать в файл");
+    SendAction = menu->addAction("Записать в устройство");
+    CloseAction = menu->addAction("Выйти");
+    SaveAction->setObjectName("Save");
+    SendAction->setObjectName("Send");
+    CloseAction->setObjectName("Exit");
+    layout->setMenuBar(menu);
+
+    Splitter1 = new QSplitter(Qt::Horizontal, this);
+    Splitter1->setObjectName("Splitter1");
+    Splitter1->setHandleWidth(8);
+    Splitter1->setChildrenCollapsible(false);
+    layout->addWidget(Splitter1);
+
+    Tree = new QTreeWidget(Splitter1);
+    Tree->setObjectName("Tree");
+    Tree->setHeaderHidden(true);
+    Tree->setFrameShape(QFrame::NoFrame);
+    Tree->setIndentation(19);
+    Tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Tree->setMouseTracking(true); // hot-tracking of the node under the mouse
+    QPalette treePalette = Tree->palette();
+    treePalette.setColor(QPalette::Inactive, QPalette::Highlight, treePalette.color(QPalette::Active, QPalette::Highlight));
+    treePalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         treePalette.color(QPalette::Active, QPalette::HighlightedText));
+    Tree->setPalette(treePalette);
+    installTreeGuard(Tree, [this](QTreeWidgetItem* node) { return TreeChanging(node); });
+
+    Panel1 = new QWidget(Splitter1);
+    Panel1->setObjectName("Panel1");
+    auto* panel = new QVBoxLayout(Panel1);
+    panel->setContentsMargins(0, 0, 0, 0);
+    panel->setSpacing(0);
+
+    GroupBox1 = new QGroupBox(Panel1);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setFixedHeight(100);
+    ValueEdit = new QLineEdit(GroupBox1);
+    ValueEdit->setObjectName("ValueEdit");
+    ValueEdit->setGeometry(15, 45, 184, 21);
+    ValueEdit->setValidator(new Cp1251Validator(ValueEdit));
+    QPalette editPalette = ValueEdit->palette(); // the selection stays visible without the focus
+    editPalette.setColor(QPalette::Inactive, QPalette::Highlight, editPalette.color(QPalette::Active, QPalette::Highlight));
+    editPalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         editPalette.color(QPalette::Active, QPalette::HighlightedText));
+    ValueEdit->setPalette(editPalette);
+    ValueEdit->installEventFilter(this);
+    EnumValue = new QComboBox(GroupBox1);
+    EnumValue->setObjectName("EnumValue");
+    EnumValue->setGeometry(15, 45, 320, 21);
+    EnumValue->setEditable(false);
+    EnumValue->hide();
+    panel->addWidget(GroupBox1);
+
+    GroupBox3 = new QGroupBox("Формат SMS команды для изменения параметра", Panel1);
+    GroupBox3->setObjectName("GroupBox3");
+    GroupBox3->setFixedHeight(100);
+    SmsLabel = new QLabel(GroupBox3);
+    SmsLabel->setObjectName("SmsLabel");
+    SmsLabel->move(15, 43);
+    QFont smsFont("Verdana", 10);
+    smsFont.setBold(true);
+    SmsLabel->setFont(smsFont);
+    SmsLabel->setTextFormat(Qt::PlainText);
+    panel->addWidget(GroupBox3);
+
+    GroupBox2 = new QGroupBox("Описание параметра", Panel1);
+    GroupBox2->setObjectName("GroupBox2");
+    auto* description = new QVBoxLayout(GroupBox2);
+    description->setContentsMargins(8, 10, 8, 8);
+    DescriptionLabel = new QLabel(GroupBox2);
+    DescriptionLabel->setObjectName("DescriptionLabel");
+    DescriptionLabel->setWordWrap(true);
+    DescriptionLabel->setTextFormat(Qt::PlainText);
+    DescriptionLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    DescriptionLabel->setFont(QFont("Verdana", 8));
+    description->addWidget(DescriptionLabel);
+    panel->addWidget(GroupBox2, 1);
+
+    Splitter1->setSizes({297, 721 - 297 - 8});
+    Splitter1->setStretchFactor(1, 1);
+
+    connect(ValueEdit, &QLineEdit::textChanged, this, [this] { ValueEditChange(); });
+    connect(EnumValue, QOverload<int>::of(&QComboBox::activated), this, [this](int i) { EnumValueChange(i); });
+    connect(SaveAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { SaveActionExecute(); }); });
+    connect(SendAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { SendActionExecute(); }); });
+    connect(CloseAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { CloseActionExecute(); }); });
+}
+
+void TParametersEditForm::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if (!e->spontaneous())
+        runHandler(dialogs_, this, [this] { FormShow(); });
+}
+
+void TParametersEditForm::FormShow() {
+    CurrentParameter = nullptr;
+    CurrentEnum = nullptr;
+    SetModified(false);
+    filling_ = true;
+    Tree->clear();
+    if (Params)
+        for (const auto& group : Params->groups()) {
+            auto* node = new QTreeWidgetItem(Tree, QStringList(ui(group.name)));
+            for (Parameter* p : Params->ParametersOfGroup(group.name))
+                new QTreeWidgetItem(node, QStringList(ui(p->name)));
+        }
+    filling_ = false;
+}
+
+std::string TParametersEditForm::editText() const {
+    return cp1251::fromUtf8(ValueEdit->text().toStdString());
+}
+
+bool TParametersEditForm::TreeChanging(QTreeWidgetItem* node) {
+    if (filling_)
+        return true;
+    if (CurrentParameter) {
+        if (!CheckValue(*CurrentParameter))
+            return false;
+        if (editText() != CurrentParameter->value) {
+            CurrentParameter->value = editText();
+            SetModified(true);
+        }
+    }
+    if (!node || !node->parent()) {
+        Panel1->hide();
+        CurrentParameter = nullptr;
+        return true;
+    }
+    // The parameter is found by its group's name and its place among the siblings.
+    const std::string group = cp1251::fromUtf8(node->parent()->text(0).toStdString());
+    const int position = node->parent()->indexOfChild(node);
+    Parameter* found = nullptr;
+    int count = 0;
+    for (size_t i = 0; Params && i < Params->parameters().size(); ++i) {
+        Parameter& p = Params->parameter(i);
+        if (p.group != group)
+            continue;
+        if (count++ == position) {
+            found = &p;
+            break;
+        }
+    }
+    if (!found)
+        return true;
+    filling_ = true;
+    CurrentParameter = found;
+    Panel1->show();
+    EnumValue->clear();
+    DescriptionLabel->setText(ui(found->description));
+    ValueEdit->setText(ui(found->value));
+    GroupBox1->setTitle(ui(found->name));
+    SmsLabel->setText(SmsCommandText());
+    SmsLabel->adjustSize();
+    if (found->type == ParameterType::Enum) {
+        CurrentEnum = Params->FindEnum(found->enumName);
+        int selected = -1;
+        if (CurrentEnum)
+            for (const auto& item : CurrentEnum->items) {
+                EnumValue->addItem(ui(item.text));
+                if (found->value == std::to_string(item.value))
+                    selected = EnumValue->count() - 1;
+            }
+        EnumValue->setCurrentIndex(selected);
+        ValueEdit->hide();
+        EnumValue->show();
+    } else {
+        ValueEdit->show();
+        EnumValue->hide();
+    }
+    filling_ = false;
+    return true;
+}
+
+void TParametersEditForm::ValueEditChange() {
+    SmsLabel->setText(SmsCommandText());
+    SmsLabel->adjustSize();
+}
+
+void TParametersEditForm::ValueEditExit() { CommitEdit(); }
+
+void TParametersEditForm::EnumValueChange(int index) {
+    if (!CurrentParameter || !CurrentEnum || index < 0 || static_cast<size_t>(index) >= CurrentEnum->items.size())
+        return;
+    const std::string value = std::to_string(CurrentEnum->items[static_cast<size_t>(index)].value);
+    if (value != CurrentParameter->value) {
+        ValueEdit->setText(ui(value));
+        CurrentParameter->value = value;
+        SetModified(true);
+    }
+}
+
+void TParametersEditForm::CommitEdit() {
+    if (CurrentParameter && CheckValue(*CurrentParameter) && editText() != CurrentParameter->value) {
+        CurrentParameter->value = editText();
+        SetModified(true);
+    }
+}
+
+bool TParametersEditForm::CheckValue(const Parameter& parameter) {
+    const CheckResult r = ::CheckValue(parameter, editText());
+    if (r.ok)
+        return true;
+    dialogs_.message(this, QString::fromStdString(r.message), "Ошибка", Buttons::Ok);
+    ValueEdit->selectAll();
+    return false;
+}
+
+QString TParametersEditForm::SmsCommandText() const {
+    if (!CurrentParameter || !Params)
+        return {};
+    return ui(::SmsCommandText(*Params, *CurrentParameter, editText()));
+}
+
+void TParametersEditForm::SetModified(bool flag) {
+    Modified = flag;
+    if (flag) {
+        setWindowTitle(kCaptionModified);
+        SmsLabel->setText(SmsCommandText());
+        SmsLabel->adjustSize();
+    } else {
+        setWindowTitle(kCaption);
+    }
+}
+
+void TParametersEditForm::SaveActionExecute() {
+    CommitEdit();
+    const QString file = dialogs_.saveFile(this, kSettingsFileFilter, "txt");
+    if (file.isEmpty() || !Params)
+        return;
+    writeSettingsFile(file.toStdString(), Params->SettingsText());
+    SetModified(false);
+}
+
+void TParametersEditForm::SendActionExecute() {
+    CommitEdit();
+    if (dialogs_.message(this, "Записать настройки в устройство?", "Внимание", Buttons::OkCancel) != Answer::Ok)
+        return;
+    if (!currentDevice_ || !*currentDevice_ || !Params)
+        return;
+    if ((*currentDevice_)->WriteSettings(Params->SettingsText()) < 0) {
+        dialogs_.message(this, "Устройство не подключено или занято", "Ошибка", Buttons::Ok);
+        return;
+    }
+    dialogs_.message(this, "Настройки записаны.", "Сообщение", Buttons::Ok);
+    SetModified(false);
+}
+
+void TParametersEditForm::CloseActionExecute() {
+    CommitEdit();
+    close();
+}
+
+bool TParametersEditForm::FormCloseQuery() {
+    if (!Modified)
+        return true;
+    return dialogs_.message(this, "Настройки изменены, выйти без сохранения?", "Внимание", Buttons::OkCancel) == Answer::Ok;
+}
+
+void TParametersEditForm::closeEvent(QCloseEvent* e) {
+    bool close = true;
+    runHandler(dialogs_, this, [&] { close = FormCloseQuery(); });
+    if (close)
+        e->accept();
+    else
+        e->ignore();
+}
+
+void TParametersEditForm::reject() {
+    // Escape goes through the same close query as every other way out.
+    if (close())
+        QDialog::reject();
+}
+
+bool TParametersEditForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ValueEdit && event->type() == QEvent::FocusOut) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        // A message box or menu taking the focus for a moment is not leaving the box.
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && CurrentParameter)
+            runHandler(dialogs_, this, [this] { ValueEditExit(); });
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,78 @@
+#pragma once
+// The parameter editor window: the settings of the shared ParameterList as a tree
+// of groups and parameters, one value edited at a time with a check per type,
+// the SMS command of the selected parameter, and Save, Send and Leave. It edits
+// the model in place; the main window owns the model and the device object.
+#include "ParameterList.h"
+
+#include <QDialog>
+#include <memory>
+
+class Dialogs;
+class DeviceInterface;
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QSplitter;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QWidget;
+
+class TParametersEditForm : public QDialog {
+    Q_OBJECT
+public:
+    // currentDevice: the main window's device slot, read at each Send.
+    TParametersEditForm(Dialogs& dialogs, std::unique_ptr<DeviceInterface>* currentDevice, QWidget* parent = nullptr);
+
+    ParameterList* Params = nullptr; // set by the main window before each showing
+    bool Modified = false;
+    Parameter* CurrentParameter = nullptr;
+    const EnumValueList* CurrentEnum = nullptr;
+
+    // Widgets, named as in the window layout.
+    QTreeWidget* Tree;
+    QSplitter* Splitter1;
+    QWidget* Panel1;
+    QGroupBox* GroupBox1;
+    QGroupBox* GroupBox2;
+    QGroupBox* GroupBox3;
+    QLineEdit* ValueEdit;
+    QComboBox* EnumValue;
+    QLabel* SmsLabel;
+    QLabel* DescriptionLabel;
+    QAction* SaveAction;
+    QAction* SendAction;
+    QAction* CloseAction;
+
+    void FormShow();
+    // A node is about to be selected; false refuses (the old node stays).
+    bool TreeChanging(QTreeWidgetItem* node);
+    void ValueEditChange();
+    void ValueEditExit();
+    void EnumValueChange(int index);
+    void SaveActionExecute();
+    void SendActionExecute();
+    void CloseActionExecute();
+    // true: the window may close.
+    bool FormCloseQuery();
+
+    void SetModified(bool flag);
+    QString SmsCommandText() const;
+    bool CheckValue(const Parameter& parameter);
+    void CommitEdit();
+    // The edit box's text in the model's encoding.
+    std::string editText() const;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void reject() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Dialogs& dialogs_;
+    std::unique_ptr<DeviceInterface>* currentDevice_;
+    bool filling_ = false; // the program, not the user, is changing a widget
+};
