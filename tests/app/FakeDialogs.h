@@ -1,0 +1,56 @@
+#pragma once
+// Answers message boxes and file dialogs from a queue and records what was asked.
+#include "Dialogs.h"
+
+#include <QString>
+#include <deque>
+#include <functional>
+#include <vector>
+
+struct FakeDialogs : Dialogs {
+    struct Asked {
+        QString text, caption;
+        Buttons buttons;
+    };
+    std::vector<Asked> asked;
+    std::deque<Answer> answers;       // empty: OK / Yes
+    std::deque<QString> files;        // empty: cancelled
+    std::vector<QString> errors;
+    std::function<void(QDialog*)> onModal;
+    int modals = 0;
+
+    Answer message(QWidget*, const QString& text, const QString& caption, Buttons buttons) override {
+        asked.push_back({text, caption, buttons});
+        if (!answers.empty()) {
+            const Answer a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+    }
+    void error(QWidget*, const QString& text) override { errors.push_back(text); }
+    QString openFile(QWidget*, const QString& filter, const QString& suffix) override { return nextFile(filter, suffix); }
+    QString saveFile(QWidget*, const QString& filter, const QString& suffix) override { return nextFile(filter, suffix); }
+    void showModal(QDialog* w) override {
+        ++modals;
+        if (onModal)
+            onModal(w);
+    }
+    QString nextFile(const QString& filter, const QString& suffix) {
+        lastFilter = filter;
+        lastSuffix = suffix;
+        if (files.empty())
+            return {};
+        QString f = files.front();
+        files.pop_front();
+        return f;
+    }
+    QString lastFilter, lastSuffix;
+
+    std::vector<QString> texts() const {
+        std::vector<QString> t;
+        for (const auto& a : asked)
+            t.push_back(a.text);
+        return t;
+    }
+};

@@ -1,0 +1,32 @@
+// The windows render with Cyrillic text: a picture of each that is not blank.
+#include "EmulatorProcess.h"
+#include "ParametrsEdit.h"
+#include "Screenshots.h"
+#include "TempDir.h"
+#include "Z58main.h"
+
+#include <QImage>
+#include <QSet>
+#include <gtest/gtest.h>
+
+TEST(screenshots, both_windows_render) {
+    TempDir dir;
+    ScopedEnv ports("Z58_PORT_DIR", dir / "ports");
+    ScopedEnv config("XDG_CONFIG_HOME", dir / "config");
+    EmulatorProcess emu({"--register", "COM5", "--settings-text", "PinCod=1234\\nAutoStart=99\\n"});
+    ScreenshotDialogs dialogs(QString::fromStdString(dir / "shots"));
+    TMainForm form(dialogs);
+    TParametersEditForm editor(dialogs, &form.CurrentDevice, &form);
+    form.setEditor(&editor);
+    form.show();
+    EXPECT_EQ(dialogs.run(form, editor), 0);
+    for (const char* name : {"main.png", "editor.png"}) {
+        QImage image(QString::fromStdString(dir / "shots/" + name));
+        ASSERT_FALSE(image.isNull()) << name;
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); y += 3)
+            for (int x = 0; x < image.width(); x += 3)
+                colours.insert(image.pixel(x, y));
+        EXPECT_GT(colours.size(), 20) << name << " looks blank";
+    }
+}
