@@ -1,7 +1,6 @@
 #include "SettingsFile.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -73,21 +72,18 @@ void writeSettingsFile(const std::string& path, const std::string& settingsText)
     fs::path temp = target;
     temp += ".z58tmp";
     {
-        std::FILE* f = std::fopen(temp.string().c_str(), "wb");
-        if (!f)
+        errno = 0;
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out)
             fail("Не удалось записать файл", path, systemReason(errno));
-        const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-        int err = errno;
-        const bool flushed = std::fflush(f) == 0;
-        if (written && !flushed)
-            err = errno;
-        const bool closed = std::fclose(f) == 0;
-        if (written && flushed && !closed)
-            err = errno;
-        if (!written || !flushed || !closed) {
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.flush();
+        const int err = errno;
+        out.close();
+        if (!out) {
             std::error_code ignored;
             fs::remove(temp, ignored);
-            fail("Не удалось записать файл", path, systemReason(err));
+            fail("Не удалось записать файл", path, systemReason(err ? err : errno));
         }
     }
     std::error_code ec;

@@ -1,14 +1,20 @@
 #pragma once
-// A temporary folder removed with everything in it when the object goes.
+// A temporary folder removed with everything in it when the object goes, and an
+// environment variable set for a scope.
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 
 struct TempDir {
     std::filesystem::path path;
     TempDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "z58test.XXXXXX").string();
-        path = mkdtemp(templ.data());
+        std::random_device rd;
+        for (;;) {
+            path = std::filesystem::temp_directory_path() / ("z58test." + std::to_string(rd()));
+            if (std::filesystem::create_directory(path))
+                break;
+        }
     }
     ~TempDir() {
         std::error_code ec;
@@ -19,7 +25,22 @@ struct TempDir {
     std::string operator/(const std::string& name) const { return (path / name).string(); }
 };
 
-// Sets an environment variable for the scope, restoring the old value after.
+inline void setEnv(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+inline void unsetEnv(const std::string& name) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), "");
+#else
+    unsetenv(name.c_str());
+#endif
+}
+
 struct ScopedEnv {
     std::string name, old;
     bool had;
@@ -28,12 +49,12 @@ struct ScopedEnv {
         had = o != nullptr;
         if (had)
             old = o;
-        setenv(n, value.c_str(), 1);
+        setEnv(name, value);
     }
     ~ScopedEnv() {
         if (had)
-            setenv(name.c_str(), old.c_str(), 1);
+            setEnv(name, old);
         else
-            unsetenv(name.c_str());
+            unsetEnv(name);
     }
 };

@@ -1,6 +1,7 @@
 // z58ctl: the Z58 service tool's command line. Uses the same core as the desktop
 // program: the parameter model, and the device operations and upload steppers.
 #include "Cli.h"
+#include "Console.h"
 #include "Cp1251.h"
 
 #include <cstdio>
@@ -48,7 +49,7 @@ using Command = int (*)(const cli::Args&);
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** rawArgv) {
     const std::map<std::string, Command> commands = {
         {"params", cli::paramsCommand},
         {"check", cli::checkCommand},
@@ -64,6 +65,9 @@ int main(int argc, char** argv) {
         {"restart", cli::restartCommand},
         {"diagnostics", cli::diagnosticsCommand},
     };
+    prepareConsole();
+    const std::vector<std::string> argv = utf8Arguments(argc, rawArgv);
+    argc = static_cast<int>(argv.size());
     cli::Args args;
     std::string command;
     for (int i = 1; i < argc; ++i) {
