@@ -4,6 +4,7 @@
 #include "FakeDialogs.h"
 #include "ParametrsEdit.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 #include "Z58main.h"
 
 #include <QComboBox>
@@ -226,7 +227,7 @@ TEST_F(MainWindowTest, firmware_job_uploads_confirms_and_restarts) {
     EXPECT_EQ(dialogs.asked[1].text, "Новая версия програмы загружена.\nДля применения нужна перезагрузка.\nПерегрузить прибор сейчас ?");
     EXPECT_EQ(dialogs.asked[2].text, "Дождитесь звукового сигнала подключения устройства и нажмите OK");
     EXPECT_EQ(dialogs.asked[2].caption, "Перезагрузка ...");
-    EXPECT_NE(emuLog().find("{\"type\":15,"), std::string::npos);
+    EXPECT_TRUE(fileContainsSoon(dir / "emu.jsonl", "{\"type\":15,"));
     EXPECT_NE(emuLog().find("\"offset\":103424,\"block\":714"), std::string::npos);
     EXPECT_TRUE(f.Timer1->isActive());
 }
