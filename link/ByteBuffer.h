@@ -17,6 +17,8 @@ public:
     std::uint16_t readInt16();
     std::uint32_t readInt32();
     unsigned char* position() const { return cursor_; }
+    unsigned char* start() const { return start_; }
+    int capacity() const { return capacity_; }
 
 private:
     unsigned char* start_;
