@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -83,5 +86,47 @@ TEST(settings_file, failed_write_keeps_the_old_file) {
         }
         EXPECT_EQ(get(f), "MicLevel=3\r\n");
     }
+#endif
+}
+
+TEST(settings_file, hostile_files_are_refused_or_read_safely) {
+    TempDir d;
+    // 100 MB: refused at once by its size, without reading it.
+    const std::string huge = d / "huge.txt";
+    {
+        std::ofstream f(huge, std::ios::binary);
+        f.seekp(100LL * 1024 * 1024);
+        f.put('x');
+    }
+    try {
+        readSettingsFile(huge);
+        ADD_FAILURE() << "a 100 MB file was read";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("слишком большой"), std::string::npos) << e.what();
+    }
+    // Binary content, NUL bytes included, reads as lines of bytes.
+    std::string binary;
+    for (int i = 0; i < 4096; ++i)
+        binary += static_cast<char>((i * 37) & 0xFF);
+    put(d / "binary.txt", binary);
+    const std::string text = readSettingsFile(d / "binary.txt");
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+#ifndef _WIN32
+    // Unreadable: only meaningful where permissions bind (root reads anything).
+    put(d / "secret.txt", "MicLevel=3\n");
+    fs::permissions(d / "secret.txt", fs::perms::none);
+    if (geteuid() != 0) {
+        EXPECT_THROW(readSettingsFile(d / "secret.txt"), std::runtime_error);
+    }
+    // A read-only folder: the save fails and the old file stays.
+    const fs::path ro = d.path / "readonly";
+    fs::create_directory(ro);
+    put((ro / "keep.txt").string(), "MicLevel=3\r\n");
+    fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec);
+    if (geteuid() != 0) {
+        EXPECT_THROW(writeSettingsFile((ro / "keep.txt").string(), "MicLevel=9\n"), std::runtime_error);
+        EXPECT_EQ(get((ro / "keep.txt").string()), "MicLevel=3\r\n");
+    }
+    fs::permissions(ro, fs::perms::owner_all);
 #endif
 }
