@@ -132,10 +132,9 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
     selectPort(port);
     PortComboBox->blockSignals(false);
 
-    const EmbeddedResource description = embeddedResource("PARAMETER_LIST");
-    if (!description)
+    if (!embeddedResource("PARAMETER_LIST"))
         throw std::runtime_error("Встроенный ресурс PARAMETER_LIST не найден");
-    Parameters_ = std::make_unique<ParameterList>(std::string(reinterpret_cast<const char*>(description.data), description.size));
+    Parameters_ = std::make_unique<ParameterList>(embeddedText("PARAMETER_LIST"));
 
     connect(PortComboBox, &QComboBox::editTextChanged, this,
             [this](const QString& t) { runHandler(dialogs_, this, [&] { PortComboBoxChange(t); }); });

@@ -7,10 +7,7 @@
 
 namespace {
 
-std::string description() {
-    const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
-    return std::string(reinterpret_cast<const char*>(r.data), r.size);
-}
+std::string description() { return embeddedText("PARAMETER_LIST"); }
 
 void BM_LoadDescription(benchmark::State& state) {
     const std::string doc = description();

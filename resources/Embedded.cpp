@@ -6,3 +6,8 @@ EmbeddedResource embeddedResource(const std::string& name) {
             return EmbeddedResource{e->data, e->size};
     return {};
 }
+
+std::string embeddedText(const std::string& name) {
+    const EmbeddedResource r = embeddedResource(name);
+    return r ? std::string(reinterpret_cast<const char*>(r.data), r.size) : std::string();
+}

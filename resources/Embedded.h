@@ -12,6 +12,8 @@ struct EmbeddedResource {
 
 // The named resource, or an empty one when there is none of that name.
 EmbeddedResource embeddedResource(const std::string& name);
+// The named resource's bytes as a string (empty when there is none).
+std::string embeddedText(const std::string& name);
 
 struct EmbeddedTable {
     const char* name;

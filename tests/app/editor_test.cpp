@@ -6,6 +6,7 @@
 #include "FakeDialogs.h"
 #include "ParametrsEdit.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -21,20 +22,12 @@
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 struct EditorTest : ::testing::Test {
     TempDir dir;
     ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
     ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
     FakeDialogs dialogs;
-    ParameterList list{[] {
-        const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
-        return std::string(reinterpret_cast<const char*>(r.data), r.size);
-    }()};
+    ParameterList list{embeddedText("PARAMETER_LIST")};
     std::unique_ptr<DeviceInterface> device;
     TParametersEditForm editor{dialogs, &device};
 
@@ -197,7 +190,7 @@ TEST_F(EditorTest, save_writes_the_settings_file) {
     editor.ValueEdit->setText("10");
     dialogs.files.push_back(QString::fromStdString(dir / "s.txt"));
     editor.SaveActionExecute();
-    EXPECT_EQ(slurp(dir / "s.txt"), "MicLevel=10\r\n");
+    EXPECT_EQ(readWhole(dir / "s.txt"), "MicLevel=10\r\n");
     EXPECT_FALSE(editor.Modified);
     EXPECT_TRUE(dialogs.asked.empty()) << "no message after a save";
 
@@ -216,14 +209,14 @@ TEST_F(EditorTest, send_writes_to_the_controller) {
     editor.ValueEdit->setText("10");
     dialogs.answers = {Answer::Cancel};
     editor.SendActionExecute();
-    EXPECT_EQ(slurp(dir / "emu.jsonl"), "");
+    EXPECT_EQ(readWhole(dir / "emu.jsonl"), "");
     EXPECT_TRUE(editor.Modified);
     editor.SendActionExecute();
     ASSERT_GE(dialogs.asked.size(), 3u);
     EXPECT_EQ(dialogs.asked[1].text, "Записать настройки в устройство?");
     EXPECT_EQ(dialogs.asked[2].text, "Настройки записаны.");
     EXPECT_EQ(dialogs.asked[2].caption, "Сообщение");
-    EXPECT_NE(slurp(dir / "emu.jsonl").find("\"text\":\"MicLevel=10\\u000a\""), std::string::npos);
+    EXPECT_NE(readWhole(dir / "emu.jsonl").find("\"text\":\"MicLevel=10\\u000a\""), std::string::npos);
     EXPECT_FALSE(editor.Modified);
 }
 

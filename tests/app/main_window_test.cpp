@@ -21,11 +21,6 @@
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 struct MainWindowTest : ::testing::Test {
     TempDir dir;
     ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
@@ -36,13 +31,13 @@ struct MainWindowTest : ::testing::Test {
         std::filesystem::create_directories(dir / "config/z58");
         std::ofstream(dir / "config/z58/port") << port << "\n";
     }
-    std::string remembered() { return slurp(dir / "config/z58/port"); }
+    std::string remembered() { return readWhole(dir / "config/z58/port"); }
     std::unique_ptr<EmulatorProcess> emulator(std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {"--register", "COM7", "--log", dir / "emu.jsonl"};
         args.insert(args.end(), extra.begin(), extra.end());
         return std::make_unique<EmulatorProcess>(args);
     }
-    std::string emuLog() { return slurp(dir / "emu.jsonl"); }
+    std::string emuLog() { return readWhole(dir / "emu.jsonl"); }
     static QStringList log(TMainForm& f) { return f.Memo1->toPlainText().split('\n', Qt::SkipEmptyParts); }
     static std::string devicePort(TMainForm& f) { return static_cast<Device&>(*f.CurrentDevice).portName(); }
 };

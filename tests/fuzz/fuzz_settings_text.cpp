@@ -7,10 +7,7 @@
 
 namespace {
 ParameterList& model() {
-    static ParameterList list([] {
-        const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
-        return std::string(reinterpret_cast<const char*>(r.data), r.size);
-    }());
+    static ParameterList list(embeddedText("PARAMETER_LIST"));
     return list;
 }
 } // namespace

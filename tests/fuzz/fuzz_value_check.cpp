@@ -7,10 +7,7 @@
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static ParameterList list([] {
-        const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
-        return std::string(reinterpret_cast<const char*>(r.data), r.size);
-    }());
+    static ParameterList list(embeddedText("PARAMETER_LIST"));
     if (size < 1 || list.parameters().empty())
         return 0;
     const Parameter& p = list.parameters()[data[0] % list.parameters().size()];

@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 
 namespace {
-std::string embeddedDocument() {
-    const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
-    return std::string(reinterpret_cast<const char*>(r.data), r.size);
-}
+std::string embeddedDocument() { return embeddedText("PARAMETER_LIST"); }
 std::string cp(const char* utf8) { return cp1251::fromUtf8(utf8); }
 
 const Parameter& byKey(const ParameterList& l, const char* key) {

@@ -7,8 +7,7 @@
 
 namespace {
 ParameterList model() {
-    const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
-    ParameterList l(std::string(reinterpret_cast<const char*>(r.data), r.size));
+    ParameterList l(embeddedText("PARAMETER_LIST"));
     l.ResetToDefaults();
     return l;
 }

@@ -7,10 +7,7 @@
 
 namespace {
 struct Fixture : ::testing::Test {
-    ParameterList list{[] {
-        const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
-        return std::string(reinterpret_cast<const char*>(r.data), r.size);
-    }()};
+    ParameterList list{embeddedText("PARAMETER_LIST")};
     void SetUp() override { list.ResetToDefaults(); }
     const Parameter& p(const char* key) { return list.parameter(static_cast<size_t>(list.IndexOfKey(key))); }
     std::string check(const char* key, const std::string& text) {

@@ -2,17 +2,13 @@
 #include "EmulatorProcess.h"
 #include "RunProgram.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 
 namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 struct CtlTest : ::testing::Test {
     TempDir dir;
@@ -55,7 +51,7 @@ TEST_F(CtlTest, parameter_commands) {
 TEST_F(CtlTest, normalize_writes_what_save_would) {
     std::ofstream(dir / "in.txt", std::ios::binary) << "SmsBalans=0\nJunk\rMicLevel=10\r\nMicLevel=8\r\n";
     ASSERT_EQ(ctl({"normalize", dir / "in.txt", dir / "out.txt"}).exitCode, 0);
-    EXPECT_EQ(slurp(dir / "out.txt"), "SmsBalans=0\r\n");
+    EXPECT_EQ(readWhole(dir / "out.txt"), "SmsBalans=0\r\n");
     EXPECT_EQ(ctl({"normalize", dir / "missing.txt", dir / "out2.txt"}).exitCode, 1);
     EXPECT_FALSE(std::filesystem::exists(dir / "out2.txt"));
 }
@@ -67,7 +63,7 @@ TEST_F(CtlTest, device_commands_against_the_emulator) {
     EXPECT_EQ(ctl({"--port", "COM7", "version"}).out, "QV_r3\n001.050\nNov 11 2019\n");
     const auto read = ctl({"--port", "COM7", "read-settings", dir / "s.txt"});
     ASSERT_EQ(read.exitCode, 0) << read.err;
-    EXPECT_EQ(slurp(dir / "s.txt"), "PinCod=1234\r\nSlaveMode=3\r\n");
+    EXPECT_EQ(readWhole(dir / "s.txt"), "PinCod=1234\r\nSlaveMode=3\r\n");
     EXPECT_EQ(ctl({"--port", "COM7", "read-settings"}).out, "PinCod=1234\r\nSlaveMode=3\r\n");
 
     std::ofstream(dir / "w.txt", std::ios::binary) << "MicLevel=12\r\n";
@@ -93,9 +89,9 @@ TEST_F(CtlTest, questions_answered_no_change_nothing) {
     // Same version: the second question is answered "n".
     const auto fw = ctl({"--port", "COM7", "update-firmware"}, "y\nn\n");
     EXPECT_EQ(fw.exitCode, 0);
-    EXPECT_EQ(slurp(dir / "emu.jsonl").find("\"type\":195"), std::string::npos) << "no upload began";
+    EXPECT_EQ(readWhole(dir / "emu.jsonl").find("\"type\":195"), std::string::npos) << "no upload began";
     EXPECT_EQ(ctl({"--port", "COM7", "update-sound"}, "").exitCode, 0) << "no answer means no";
-    EXPECT_EQ(slurp(dir / "emu.jsonl").find("\"type\":196"), std::string::npos);
+    EXPECT_EQ(readWhole(dir / "emu.jsonl").find("\"type\":196"), std::string::npos);
 }
 
 TEST_F(CtlTest, failures_exit_1_and_never_report_success) {
@@ -115,6 +111,6 @@ TEST_F(CtlTest, find_port_remembers) {
     const auto r = ctl({"find-port"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Порт:\tCOM3\nТип:\tQV_r2\nВерсия:\t001.083\nНомер:\t305419896\n");
-    EXPECT_EQ(slurp(dir / "config/z58/port"), "COM3\n");
+    EXPECT_EQ(readWhole(dir / "config/z58/port"), "COM3\n");
     EXPECT_EQ(ctl({"serial"}).out, "305419896\n") << "the remembered port is the default";
 }

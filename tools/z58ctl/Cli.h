@@ -1,5 +1,8 @@
 #pragma once
 // Shared pieces of the z58ctl commands: exit codes, argument access, output.
+#include "ParameterList.h"
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,10 @@ void out(const std::string& cp1251Text);
 void outLine(const std::string& cp1251Text);
 // Prints a UTF-8 message to stderr.
 void err(const std::string& utf8Text);
+
+// The parameter model from the embedded description, all values at their
+// defaults; reports and gives null when the description is broken.
+std::unique_ptr<ParameterList> loadModel();
 
 int paramsCommand(const Args& a);
 int checkCommand(const Args& a);

@@ -48,16 +48,6 @@ bool ask(const Args& a, const std::string& question) {
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y' || answer.rfind("д", 0) == 0 || answer.rfind("Д", 0) == 0);
 }
 
-std::unique_ptr<ParameterList> model() {
-    const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
-    auto list = std::make_unique<ParameterList>(std::string(reinterpret_cast<const char*>(r.data), r.size));
-    if (!list->parseError().empty()) {
-        err(list->parseError());
-        return nullptr;
-    }
-    return list;
-}
-
 // Drives an upload block by block with progress on stderr. 0 when every block
 // was acknowledged and the controller confirmed the CRC.
 int runUpload(Device& device, UploadStepper& upload) {
@@ -138,7 +128,7 @@ int readSettingsCommand(const Args& a) {
         err("usage: z58ctl read-settings [FILE]");
         return kUsage;
     }
-    auto list = model();
+    auto list = loadModel();
     if (!list)
         return kFailed;
     auto device = openDevice(a);
@@ -164,7 +154,7 @@ int writeSettingsCommand(const Args& a) {
         err("usage: z58ctl write-settings FILE");
         return kUsage;
     }
-    auto list = model();
+    auto list = loadModel();
     if (!list)
         return kFailed;
     try {

@@ -30,18 +30,6 @@ std::string number(float v) {
     return s.str();
 }
 
-// The model from the embedded description; reports and returns null when broken.
-std::unique_ptr<ParameterList> loadModel() {
-    const EmbeddedResource r = embeddedResource("PARAMETER_LIST");
-    auto list = std::make_unique<ParameterList>(std::string(reinterpret_cast<const char*>(r.data), r.size));
-    if (!list->parseError().empty()) {
-        err(list->parseError());
-        return nullptr;
-    }
-    list->ResetToDefaults();
-    return list;
-}
-
 // The command line arrives in UTF-8; the model holds Windows-1251.
 bool toModelText(const std::string& utf8, std::string& out) {
     if (cp1251::fromUtf8(utf8, out))
@@ -51,6 +39,16 @@ bool toModelText(const std::string& utf8, std::string& out) {
 }
 
 } // namespace
+
+std::unique_ptr<ParameterList> loadModel() {
+    auto list = std::make_unique<ParameterList>(embeddedText("PARAMETER_LIST"));
+    if (!list->parseError().empty()) {
+        err(list->parseError());
+        return nullptr;
+    }
+    list->ResetToDefaults();
+    return list;
+}
 
 int paramsCommand(const Args&) {
     auto list = loadModel();
