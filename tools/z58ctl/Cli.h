@@ -2,6 +2,7 @@
 // Shared pieces of the z58ctl commands: exit codes, argument access, output.
 #include "ParameterList.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ void err(const std::string& utf8Text);
 // The parameter model from the embedded description, all values at their
 // defaults; reports and gives null when the description is broken.
 std::unique_ptr<ParameterList> loadModel();
+
+// Runs a file operation; false (with the reason on stderr) when it failed.
+bool fileOperation(const std::function<void()>& operation);
 
 int paramsCommand(const Args& a);
 int checkCommand(const Args& a);

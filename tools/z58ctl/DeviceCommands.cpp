@@ -137,16 +137,14 @@ int readSettingsCommand(const Args& a) {
     if (code < 0)
         return deviceFailure("Загрузка настроек", code);
     list->LoadSettingsText(text);
-    try {
-        if (a.positional.empty())
-            out(joinLinesCrLf(list->SettingsText()));
-        else
-            writeSettingsFile(a.positional[0], list->SettingsText());
-    } catch (const std::exception& e) {
-        err(e.what());
-        return kFailed;
-    }
-    return kOk;
+    return fileOperation([&] {
+               if (a.positional.empty())
+                   out(joinLinesCrLf(list->SettingsText()));
+               else
+                   writeSettingsFile(a.positional[0], list->SettingsText());
+           })
+               ? kOk
+               : kFailed;
 }
 
 int writeSettingsCommand(const Args& a) {
@@ -157,12 +155,8 @@ int writeSettingsCommand(const Args& a) {
     auto list = loadModel();
     if (!list)
         return kFailed;
-    try {
-        list->LoadSettingsText(readSettingsFile(a.positional[0]));
-    } catch (const std::exception& e) {
-        err(e.what());
+    if (!fileOperation([&] { list->LoadSettingsText(readSettingsFile(a.positional[0])); }))
         return kFailed;
-    }
     auto device = openDevice(a);
     const int code = device->WriteSettings(list->SettingsText());
     if (code < 0)

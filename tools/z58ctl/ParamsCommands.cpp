@@ -38,7 +38,29 @@ bool toModelText(const std::string& utf8, std::string& out) {
     return false;
 }
 
+// The parameter a command-line key names; reports an unknown key.
+Parameter* parameterArg(ParameterList& list, const std::string& utf8Key, std::string& key) {
+    if (!toModelText(utf8Key, key))
+        return nullptr;
+    const int i = list.IndexOfKey(key);
+    if (i < 0) {
+        err("Неизвестный параметр: " + utf8Key);
+        return nullptr;
+    }
+    return &list.parameter(static_cast<size_t>(i));
+}
+
 } // namespace
+
+bool fileOperation(const std::function<void()>& operation) {
+    try {
+        operation();
+        return true;
+    } catch (const std::exception& e) {
+        err(e.what());
+        return false;
+    }
+}
 
 std::unique_ptr<ParameterList> loadModel() {
     auto list = std::make_unique<ParameterList>(embeddedText("PARAMETER_LIST"));
@@ -77,14 +99,10 @@ int checkCommand(const Args& a) {
     if (!list)
         return kFailed;
     std::string key, value;
-    if (!toModelText(a.positional[0], key) || !toModelText(a.positional[1], value))
+    const Parameter* p = parameterArg(*list, a.positional[0], key);
+    if (!p || !toModelText(a.positional[1], value))
         return kUsage;
-    const int i = list->IndexOfKey(key);
-    if (i < 0) {
-        err("Неизвестный параметр: " + a.positional[0]);
-        return kUsage;
-    }
-    const CheckResult r = CheckValue(list->parameter(static_cast<size_t>(i)), value);
+    const CheckResult r = CheckValue(*p, value);
     if (!r.ok) {
         err(r.message);
         return kFailed;
@@ -101,16 +119,12 @@ int smsCommand(const Args& a) {
     if (!list)
         return kFailed;
     std::string key, value, pin;
-    if (!toModelText(a.positional[0], key) || !toModelText(a.positional[1], value) || !toModelText(a.pin, pin))
+    const Parameter* p = parameterArg(*list, a.positional[0], key);
+    if (!p || !toModelText(a.positional[1], value) || !toModelText(a.pin, pin))
         return kUsage;
-    const int i = list->IndexOfKey(key);
-    if (i < 0) {
-        err("Неизвестный параметр: " + a.positional[0]);
-        return kUsage;
-    }
     if (a.hasPin)
         list->SetValueByKey("PinCod", pin);
-    outLine(SmsCommandText(*list, list->parameter(static_cast<size_t>(i)), value));
+    outLine(SmsCommandText(*list, *p, value));
     return kOk;
 }
 
@@ -122,14 +136,12 @@ int normalizeCommand(const Args& a) {
     auto list = loadModel();
     if (!list)
         return kFailed;
-    try {
-        list->LoadSettingsText(readSettingsFile(a.positional[0]));
-        writeSettingsFile(a.positional[1], list->SettingsText());
-    } catch (const std::exception& e) {
-        err(e.what());
-        return kFailed;
-    }
-    return kOk;
+    return fileOperation([&] {
+               list->LoadSettingsText(readSettingsFile(a.positional[0]));
+               writeSettingsFile(a.positional[1], list->SettingsText());
+           })
+               ? kOk
+               : kFailed;
 }
 
 } // namespace cli
