@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <ostream>
 
 namespace {
 
@@ -29,6 +30,7 @@ const char* name(Op op) {
                                   "Diagnostics", "Restart", "FirmwareUpload", "SoundUpload"};
     return names[static_cast<int>(op)];
 }
+void PrintTo(Op op, std::ostream* os) { *os << name(op); }
 bool isUpload(Op op) { return op == Op::FirmwareUpload || op == Op::SoundUpload; }
 
 struct Fault {
