@@ -1,6 +1,7 @@
 #include "Emulator.h"
 
 #include "Cp1251.h"
+#include "Frame.h"
 #include "PortPath.h"
 #include "crc32.h"
 
@@ -133,11 +134,11 @@ int Emulator::run() {
         inbox_.insert(inbox_.end(), buf, buf + n);
         // Take every complete frame: header, payload, trailer.
         while (inbox_.size() >= 4 && !gone_) {
-            const std::uint16_t word = static_cast<std::uint16_t>(inbox_[0] | inbox_[1] << 8);
-            const size_t length = static_cast<size_t>(inbox_[2] | inbox_[3] << 8);
+            const frame::Header h = frame::decodeHeader(inbox_.data());
+            const size_t length = h.length;
             if (inbox_.size() < 4 + length + 4)
                 break;
-            Frame f{word, std::vector<unsigned char>(inbox_.begin() + 4, inbox_.begin() + 4 + static_cast<long>(length))};
+            Frame f{h.typeWord, std::vector<unsigned char>(inbox_.begin() + 4, inbox_.begin() + 4 + static_cast<long>(length))};
             inbox_.erase(inbox_.begin(), inbox_.begin() + 8 + static_cast<long>(length));
             handle(f);
         }

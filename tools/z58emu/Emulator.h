@@ -44,7 +44,7 @@ public:
     int run();
 
 private:
-    struct Frame {
+    struct Frame { // a received frame
         std::uint16_t typeWord;
         std::vector<unsigned char> payload;
     };
