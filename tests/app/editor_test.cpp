@@ -22,10 +22,7 @@
 
 namespace {
 
-struct EditorTest : ::testing::Test {
-    TempDir dir;
-    ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
-    ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
+struct EditorTest : ::testing::Test, IsolatedSetup {
     FakeDialogs dialogs;
     ParameterList list{embeddedText("PARAMETER_LIST")};
     std::unique_ptr<DeviceInterface> device;

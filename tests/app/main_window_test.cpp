@@ -21,10 +21,7 @@
 
 namespace {
 
-struct MainWindowTest : ::testing::Test {
-    TempDir dir;
-    ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
-    ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
+struct MainWindowTest : ::testing::Test, IsolatedSetup {
     FakeDialogs dialogs;
 
     void remember(const std::string& port) {

@@ -10,9 +10,8 @@
 #include <gtest/gtest.h>
 
 TEST(screenshots, both_windows_render) {
-    TempDir dir;
-    ScopedEnv ports("Z58_PORT_DIR", dir / "ports");
-    ScopedEnv config("XDG_CONFIG_HOME", dir / "config");
+    IsolatedSetup setup;
+    const TempDir& dir = setup.dir;
     EmulatorProcess emu({"--register", "COM5", "--settings-text", "PinCod=1234\\nAutoStart=99\\n"});
     ScreenshotDialogs dialogs(QString::fromStdString(dir / "shots"));
     TMainForm form(dialogs);

@@ -22,12 +22,7 @@ long long msSince(SteadyClock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - t).count();
 }
 
-// Every test gets its own alias folder and configuration folder.
-struct EmulatorTest : ::testing::Test {
-    TempDir dir;
-    ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
-    ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
-
+struct EmulatorTest : ::testing::Test, IsolatedSetup {
     std::unique_ptr<EmulatorProcess> start(std::vector<std::string> args) {
         return std::make_unique<EmulatorProcess>(std::move(args));
     }

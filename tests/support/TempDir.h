@@ -58,3 +58,11 @@ struct ScopedEnv {
             unsetEnv(name);
     }
 };
+
+// A private port alias folder and configuration folder for one test, so tests
+// never touch the user's real ones.
+struct IsolatedSetup {
+    TempDir dir;
+    ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
+    ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
+};

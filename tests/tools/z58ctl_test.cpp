@@ -10,10 +10,7 @@
 
 namespace {
 
-struct CtlTest : ::testing::Test {
-    TempDir dir;
-    ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
-    ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
+struct CtlTest : ::testing::Test, IsolatedSetup {
     ProgramResult ctl(std::vector<std::string> args, const std::string& input = "") {
         return runProgram(Z58CTL_PATH, std::move(args), input);
     }
