@@ -15,20 +15,28 @@ PendingReply& pendingReply() {
 
 namespace {
 
-// Counts what the transmitter took, so a stuck line can be told from a slow one.
+// Counts the bytes the transmitter really took and notes a short write: a frame
+// with a gap in it must not be finished as if nothing happened.
 class CountingOutputStream final : public sorka::io::OutputStream {
 public:
     explicit CountingOutputStream(sorka::io::OutputStream& inner) : inner_(inner) {}
     bool isOpen() override { return inner_.isOpen(); }
     void close() override { inner_.close(); }
     bool open() override { return inner_.open(); }
-    int room() override { return inner_.room(); }
+    int room() override { return failed ? 0 : inner_.room(); }
     bool isEmpty() override { return inner_.isEmpty(); }
     int write(const void* data, int count) override {
-        taken += static_cast<unsigned>(count);
-        return inner_.write(data, count);
+        if (failed)
+            return sorka::io::kStreamShort;
+        const int n = inner_.write(data, count);
+        if (n == count)
+            taken += static_cast<unsigned>(count);
+        else
+            failed = true;
+        return n;
     }
     unsigned taken = 0;
+    bool failed = false;
 
 private:
     sorka::io::OutputStream& inner_;
@@ -60,19 +68,26 @@ const std::string& Device::portName() const { return port->name(); }
 
 void Device::SetPortName(const std::string& name) { port->setName(name.c_str()); }
 
+// The whole send has the operation's limit as its deadline, whether the line
+// takes nothing or trickles: a controller that stops reading ends the exchange
+// with -2 instead of holding it for minutes. While the window is full the loop
+// sleeps in short steps rather than spinning.
 bool Device::sendRequest(msg::Message& request, std::uint32_t limit) {
     CountingOutputStream out(*outStream);
-    std::uint32_t lastProgress = clock_.nowMs();
-    unsigned takenBefore = 0;
-    while (!request.send(out)) {
-        if (out.taken != takenBefore) {
-            takenBefore = out.taken;
-            lastProgress = clock_.nowMs();
-        } else if (clock_.nowMs() - lastProgress >= limit) {
+    const std::uint32_t start = clock_.nowMs();
+    for (;;) {
+        const unsigned before = out.taken;
+        const bool complete = request.send(out);
+        if (out.failed)
             return false;
-        }
+        if (complete)
+            return true;
+        const std::uint32_t spent = clock_.nowMs() - start;
+        if (spent >= limit)
+            return false;
+        if (out.taken == before)
+            port->waitForOutput(static_cast<int>(limit - spent));
     }
-    return true;
 }
 
 template <class Take>
@@ -97,6 +112,12 @@ int Device::exchange(msg::Message& request, std::int16_t expectedType, std::uint
     return code;
 }
 
+// The pass structure, the limits and the result codes are those of the polling
+// wait the protocol was designed around. Two things differ on purpose: a pass
+// that finds nothing to do sleeps on the port until more bytes arrive (instead
+// of spinning a core), and the payload read takes only the bytes already
+// waiting, so a pause inside a reply never makes a read come up short and lose
+// what it consumed (which used to give a wrong value with success).
 int Device::WaitReply(std::unique_ptr<msg::Message>& reply, std::int16_t expectedType) {
     PendingReply& r = pendingReply();
     reply.reset();
@@ -106,14 +127,19 @@ int Device::WaitReply(std::unique_ptr<msg::Message>& reply, std::int16_t expecte
     }
     const std::uint32_t limit = replyTimeout;
     for (;;) {
-        if (clock_.nowMs() - r.waitStart >= limit) {
+        const std::uint32_t elapsed = clock_.nowMs() - r.waitStart;
+        if (elapsed >= limit) {
             ResetReceive();
             return result::kNoReply;
         }
-        if (receiveState == AwaitHeader && inStream->available() >= frame::kHeaderSize) {
+        bool progressed = false;
+        int waiting = inStream->available();
+        if (receiveState == AwaitHeader && waiting >= frame::kHeaderSize) {
             unsigned char word[2] = {0, 0}, length[2] = {0, 0};
             inStream->read(word, 2);
             inStream->read(length, 2);
+            waiting -= frame::kHeaderSize;
+            progressed = true;
             r.replyType = static_cast<std::int16_t>(word[0] | (word[1] << 8));
             r.replyLength = static_cast<std::uint16_t>(length[0] | (length[1] << 8));
             if (frame::acceptsPayloadLength(r.replyLength)) {
@@ -127,21 +153,28 @@ int Device::WaitReply(std::unique_ptr<msg::Message>& reply, std::int16_t expecte
         if (receiveState == ReadPayload) {
             if (r.remaining == 0) {
                 receiveState = AwaitTrailer;
-            } else if (inStream->available() >= 1) {
-                const int n = inStream->read(r.writePos, r.remaining);
-                if (n >= 0) {
+            } else if (waiting >= 1) {
+                const int want = waiting < r.remaining ? waiting : r.remaining;
+                const int n = inStream->read(r.writePos, want);
+                if (n > 0) {
                     r.remaining = static_cast<std::uint16_t>(r.remaining - n);
                     r.writePos += n;
+                    waiting -= n;
+                    progressed = true;
                 }
+                if (r.remaining == 0)
+                    receiveState = AwaitTrailer;
             }
         }
-        if (receiveState == AwaitTrailer && inStream->available() >= frame::kTrailerSize) {
+        if (receiveState == AwaitTrailer && waiting >= frame::kTrailerSize) {
             unsigned char trailer[frame::kTrailerSize];
             inStream->read(trailer, frame::kTrailerSize);
             receiveState = Complete;
         }
         if (receiveState == Complete)
             break;
+        if (!progressed)
+            port->waitForInput(waiting, static_cast<int>(limit - elapsed));
     }
     reply = msg::createMessage(static_cast<std::uint16_t>(r.replyType), r.replyBuffer, r.replyLength);
     ResetReceive();
@@ -166,6 +199,10 @@ int Device::ReadSettings(std::string& text) {
 }
 
 int Device::WriteSettings(const std::string& text) {
+    // A longer text cannot reach the controller whole; refuse it before anything
+    // goes out rather than send a cut frame.
+    if (std::strlen(text.c_str()) > kMaxSettingsTextLength)
+        return result::kTooLong;
     msg::SettingsMessage request;
     request.setText(text.c_str());
     return exchange(request, msg::type::Settings, kNormalLimit, [](msg::Message&) {});
@@ -207,6 +244,8 @@ int Device::BeginSoundUpdate() {
 }
 
 int Device::WriteDataBlock(const unsigned char* data, std::uint32_t offset, std::uint16_t length) {
+    if (length > msg::DataFragmentMessage::kMaxDataLength)
+        return result::kTooLong;
     msg::DataFragmentMessage request;
     request.setOffset(offset);
     request.setLength(length);

@@ -26,6 +26,9 @@ PendingReply& pendingReply();
 constexpr std::uint32_t kReplyTimeoutMs = 4000;
 constexpr std::uint32_t kFirmwareBeginTimeoutMs = 10000;
 constexpr std::uint32_t kSoundBeginTimeoutMs = 20000;
+// A settings text the controller can take: its frame holds at most 1016 payload
+// bytes, the text and its terminating zero.
+constexpr std::size_t kMaxSettingsTextLength = frame::kMaxReceivedPayload - 1;
 // The port search tries COM2 up to this number.
 constexpr int kLastSearchedPort = 254;
 
@@ -61,7 +64,8 @@ public:
     std::uint32_t ReplyTimeout() const { return replyTimeout; }
     void ResetReceive() { receiveState = Idle; }
     // Collects one reply frame; 1 with the reply when it has the expected type,
-    // -2 on time-out, -3 when unusable or of another type.
+    // -2 on time-out, -3 when unusable or of another type. Sleeps on the port
+    // while nothing arrives.
     int WaitReply(std::unique_ptr<sorka::kbt::messages::Message>& reply, std::int16_t expectedType);
 
     const std::string& portName() const;
@@ -72,7 +76,7 @@ private:
     // is set back to kReplyTimeoutMs afterwards. The limit also bounds the send.
     template <class Take>
     int exchange(sorka::kbt::messages::Message& request, std::int16_t expectedType, std::uint32_t longLimit, Take take);
-    // Sends until complete; false when the line took nothing for the time limit.
+    // Sends until complete; false when a write came up short or the limit passed.
     bool sendRequest(sorka::kbt::messages::Message& request, std::uint32_t limit);
 
     std::unique_ptr<VCOM_Port> port;

@@ -7,6 +7,7 @@ const char* describe(int code) {
     case kPortFailed: return "порт не открывается (нет такого порта или он занят)";
     case kNoReply: return "устройство не ответило вовремя";
     case kBadReply: return "непригодный ответ устройства";
+    case kTooLong: return "данные не помещаются в один кадр, ничего не отправлено";
     default: return "неизвестная ошибка";
     }
 }

@@ -4,6 +4,8 @@
 #include "Frame.h"
 
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 namespace sorka::kbt::messages {
 
@@ -15,6 +17,13 @@ Block newBlock(size_t n) { return Block(new unsigned char[n > 0 ? n : 1]); }
 
 std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
+// Every payload length travels in a 16-bit field: a message that would not fit
+// is refused when it is built, never cut on the wire.
+void requireFits(size_t payloadBytes, const char* what) {
+    if (payloadBytes > kMaxPayloadSize)
+        throw std::length_error(std::string(what) + ": payload of " + std::to_string(payloadBytes) +
+                                " bytes does not fit a frame (at most " + std::to_string(kMaxPayloadSize) + ")");
+}
 
 } // namespace
 
@@ -44,7 +53,9 @@ ExtendedIdInfoMessage::ExtendedIdInfoMessage(std::uint32_t id, const char* t1, c
     : ExtendedIdInfoMessage(id, {std::string(t1 ? t1 : ""), std::string(t2 ? t2 : ""), std::string(t3 ? t3 : "")}) {}
 
 ExtendedIdInfoMessage::ExtendedIdInfoMessage(std::uint32_t id, std::array<std::string, 3> texts)
-    : AbstractMessage(type::ExtendedIdInfo), id_(id), texts_(std::move(texts)) {}
+    : AbstractMessage(type::ExtendedIdInfo), id_(id), texts_(std::move(texts)) {
+    requireFits(10 + texts_[0].size() + texts_[1].size() + texts_[2].size(), "ExtendedIdInfoMessage");
+}
 
 std::uint16_t ExtendedIdInfoMessage::payloadSize() const {
     return static_cast<std::uint16_t>(10 + texts_[0].size() + texts_[1].size() + texts_[2].size());
@@ -131,7 +142,9 @@ std::unique_ptr<DiagnosticMessage> DiagnosticMessage::parse(const unsigned char*
 
 // ---- TextMessage
 
-TextMessage::TextMessage(const char* text) : AbstractMessage(type::Text), text_(text ? text : "") {}
+TextMessage::TextMessage(const char* text) : AbstractMessage(type::Text), text_(text ? text : "") {
+    requireFits(text_.size() + 2, "TextMessage");
+}
 
 std::uint16_t TextMessage::payloadSize() const { return static_cast<std::uint16_t>(text_.size() + 2); }
 
@@ -174,6 +187,11 @@ std::unique_ptr<CommitUpdateMessage> CommitUpdateMessage::parse(const unsigned c
 }
 
 // ---- DataFragmentMessage
+
+void DataFragmentMessage::setLength(std::uint16_t length) {
+    requireFits(length + 6u, "DataFragmentMessage");
+    length_ = length;
+}
 
 Block DataFragmentMessage::payload() const {
     const std::uint16_t n = payloadSize();
@@ -218,12 +236,14 @@ std::unique_ptr<DataFragmentMessage> DataFragmentMessage::parse(const unsigned c
 void SettingsMessage::setText(const char* text) { setText(text ? text : "", text ? std::strlen(text) : 0); }
 
 void SettingsMessage::setText(const char* text, size_t length) {
+    requireFits(std::strlen(std::string(text, length).c_str()) + 1, "SettingsMessage");
     owned_ = std::make_unique<std::string>(text, length);
     text_ = owned_->c_str();
     sender_.reset();
 }
 
 void SettingsMessage::setTextRef(const char* text) {
+    requireFits((text ? std::strlen(text) : 0) + 1, "SettingsMessage");
     owned_.reset();
     text_ = text;
     sender_.reset();

@@ -17,6 +17,11 @@ constexpr std::int16_t Null = 0, ReqIdInfo = 10, IdInfo = 11, ExtendedIdInfo = 1
                        Settings = 201;
 }
 
+// The largest payload a frame's 16-bit length field can announce. Building a
+// message whose payload would be longer throws std::length_error; callers that
+// take sizes from outside check them first.
+constexpr size_t kMaxPayloadSize = 0xFFFF;
+
 template <std::int16_t Id>
 class SimpleMessage : public AbstractSimpleMessage {
 public:
@@ -127,7 +132,8 @@ public:
     static constexpr int kHeaderPart = 10; // type word, length, offset, fragment length
     DataFragmentMessage() : AbstractMessage(type::DataFragment) {}
     void setOffset(std::uint32_t offset) { offset_ = offset; }
-    void setLength(std::uint16_t length) { length_ = length; }
+    static constexpr std::uint16_t kMaxDataLength = kMaxPayloadSize - 6;
+    void setLength(std::uint16_t length);
     // Takes ownership of a block of at least length bytes.
     void setData(Block data) { data_ = std::move(data); }
     std::uint32_t offset() const { return offset_; }

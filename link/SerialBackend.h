@@ -27,8 +27,10 @@ struct SerialTimeouts {
 class SerialBackend {
 public:
     virtual ~SerialBackend() = default;
-    // Opens the named port read/write and exclusively. False (and nothing held)
-    // when the port does not exist or another handle has it.
+    // Opens the named port read/write and exclusively and discards whatever its
+    // receive queue already held: bytes from before this exchange are never a
+    // reply to it. False (and nothing held) when the port does not exist or
+    // another handle has it.
     virtual bool open(const std::string& name) = 0;
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
@@ -43,6 +45,12 @@ public:
     // Blocking transfers bounded by the applied time-outs; return the count moved.
     virtual int write(const void* data, int count) = 0;
     virtual int read(void* buffer, int count) = 0;
+    // Sleeps until the receive queue holds more than `moreThan` bytes (true) or
+    // timeoutMs passed (false). Never spins: the reply wait calls it between passes.
+    virtual bool waitForInput(int moreThan, int timeoutMs) = 0;
+    // Sleeps a short while (at most timeoutMs) so the transmit queue can drain;
+    // the send loop calls it when the window has no room.
+    virtual void waitForOutput(int timeoutMs) = 0;
 };
 
 std::unique_ptr<SerialBackend> makePlatformSerialBackend();

@@ -84,3 +84,14 @@ int VCOM_Port::read(void* buffer, int count) {
         return 0;
     return backend_->read(buffer, count);
 }
+
+bool VCOM_Port::waitForInput(int moreThan, int timeoutMs) {
+    if (!isOpen() || timeoutMs <= 0)
+        return false;
+    return backend_->waitForInput(moreThan, timeoutMs);
+}
+
+void VCOM_Port::waitForOutput(int timeoutMs) {
+    if (isOpen() && timeoutMs > 0)
+        backend_->waitForOutput(timeoutMs);
+}

@@ -34,6 +34,10 @@ public:
     int write(const void* data, int count);
     int read(void* buffer, int count);
 
+    // Sleeping waits of the exchange (see SerialBackend); false / no wait when closed.
+    bool waitForInput(int moreThan, int timeoutMs);
+    void waitForOutput(int timeoutMs);
+
     // "Параметры порта 9600, 8, Parity 0, StopBits 1" for the given settings.
     static std::string describe(const SerialLineSettings& settings);
 

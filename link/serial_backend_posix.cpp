@@ -4,6 +4,7 @@
 #include "PortPath.h"
 #include "SerialBackend.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -67,6 +68,9 @@ public:
             ::close(fd);
             return false;
         }
+        // Bytes the controller sent before this open (a late reply, line noise)
+        // would otherwise be read as the header of the coming reply.
+        ::tcflush(fd, TCIFLUSH);
         fd_ = fd;
         return true;
     }
@@ -156,7 +160,44 @@ public:
         return done;
     }
 
+    bool waitForInput(int moreThan, int timeoutMs) override {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            int in = 0;
+            if (::ioctl(fd_, FIONREAD, &in) == 0 && in > moreThan)
+                return true;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            if (in == 0) {
+                // Nothing waiting: the kernel wakes us when the first byte comes.
+                pollfd pfd{fd_, POLLIN, 0};
+                const int r = ::poll(&pfd, 1, static_cast<int>(left));
+                if (r > 0 && (pfd.revents & POLLIN))
+                    continue;
+                if (r == 0)
+                    return false;
+                // Hung up or failed: nothing more will arrive, but the caller's
+                // limit still decides when the wait ends. Sleep in steps.
+                pause(std::min<long long>(left, kHangupPaceMs));
+            } else {
+                // Part of a frame waits; readiness says nothing about more bytes.
+                pause(std::min<long long>(left, kPaceMs));
+            }
+        }
+    }
+
+    void waitForOutput(int timeoutMs) override { pause(std::min(timeoutMs, kPaceMs)); }
+
 private:
+    static constexpr int kPaceMs = 1;
+    static constexpr int kHangupPaceMs = 10;
+
+    static void pause(long long ms) {
+        if (ms > 0)
+            ::poll(nullptr, 0, static_cast<int>(ms));
+    }
+
     static Clock::duration limit(unsigned perByte, unsigned constant, int count) {
         return std::chrono::milliseconds(static_cast<long long>(perByte) * count + constant);
     }

@@ -3,6 +3,7 @@
 #include "SerialBackend.h"
 
 #include <windows.h>
+#include <timeapi.h>
 
 std::string portAliasDir() { return {}; }
 
@@ -18,7 +19,12 @@ public:
         HANDLE h = ::CreateFileA(devicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE)
             return false;
+        // Bytes from before this exchange are never a reply to it.
+        ::PurgeComm(h, PURGE_RXCLEAR | PURGE_RXABORT);
         handle_ = h;
+        // Sleep(1) really sleeps about 1 ms only with a 1 ms timer period; the
+        // paced waits below rely on it while the port is open.
+        periodSet_ = ::timeBeginPeriod(1) == TIMERR_NOERROR;
         return true;
     }
 
@@ -28,6 +34,10 @@ public:
         if (handle_) {
             ::CloseHandle(handle_);
             handle_ = nullptr;
+        }
+        if (periodSet_) {
+            ::timeEndPeriod(1);
+            periodSet_ = false;
         }
     }
 
@@ -80,8 +90,29 @@ public:
         return static_cast<int>(got);
     }
 
+    // The synchronous, exclusive handle cannot be waited on for "bytes arrived"
+    // without overlapped I/O, so poll the queue counts at a 1 ms pace: a few
+    // hundred cheap calls a second instead of a spinning core.
+    bool waitForInput(int moreThan, int timeoutMs) override {
+        const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
+        for (;;) {
+            int in = 0, out = 0;
+            if (queueCounts(in, out) && in > moreThan)
+                return true;
+            if (::GetTickCount64() >= deadline)
+                return false;
+            ::Sleep(1);
+        }
+    }
+
+    void waitForOutput(int timeoutMs) override {
+        if (timeoutMs > 0)
+            ::Sleep(1);
+    }
+
 private:
     HANDLE handle_ = nullptr;
+    bool periodSet_ = false;
     DCB dcb_{};
 };
 

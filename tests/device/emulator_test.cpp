@@ -11,6 +11,8 @@
 #include "Vcom_port.h"
 
 #include <chrono>
+#include <ctime>
+#include <thread>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -192,6 +194,40 @@ TEST_F(EmulatorTest, tolerated_line_behaviour_still_succeeds) {
         EXPECT_EQ(d.GetVersionInfo(text), 1);
         EXPECT_EQ(text, "QV_r2\n001.083\nNov 11 2019");
     }
+}
+
+TEST_F(EmulatorTest, pauses_and_stray_bytes_on_a_real_line) {
+    {   // header and two payload bytes, then a pause longer than a read's time-out
+        auto emu = start({"--register", "COM7", "--chunked", "6:1300"});
+        Device d("COM7");
+        std::uint32_t serial = 0;
+        EXPECT_EQ(d.GetSerialNumber(serial), 1);
+        EXPECT_EQ(serial, 305419896u);
+    }
+    {   // stray bytes after every reply stay in the line until the next open
+        auto emu = start({"--register", "COM7", "--stray", "3"});
+        Device d("COM7");
+        std::uint32_t serial = 0;
+        EXPECT_EQ(d.GetSerialNumber(serial), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto t = SteadyClock::now();
+        EXPECT_EQ(d.BeginFirmwareUpdate(), 1);
+        EXPECT_LT(msSince(t), 1000);
+        std::string text;
+        EXPECT_EQ(d.GetVersionInfo(text), 1);
+    }
+}
+
+TEST_F(EmulatorTest, silent_wait_sleeps) {
+    auto emu = start({"--register", "COM7", "--silent"});
+    Device d("COM7");
+    std::uint32_t serial = 0;
+    const std::clock_t cpu = std::clock();
+    const auto t = SteadyClock::now();
+    EXPECT_EQ(d.GetSerialNumber(serial), -2);
+    const double wall = static_cast<double>(msSince(t)) / 1000.0;
+    const double used = static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+    EXPECT_LT(used, 0.5 * wall) << "the reply wait must sleep, not spin";
 }
 
 TEST_F(EmulatorTest, odd_version_texts_parse_safely) {

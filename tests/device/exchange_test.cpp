@@ -10,6 +10,7 @@ namespace {
 struct ExchangeTest : ::testing::Test {
     FakeLineState line;
     FakeClock clock;
+    ExchangeTest() { line.clock = &clock; }
     Device device{std::make_unique<VCOM_Port>("COM5", std::make_unique<FakeLineBackend>(line)), clock};
 
     std::uint32_t timed(const std::function<void()>& f) {
@@ -160,6 +161,92 @@ TEST_F(ExchangeTest, requests_on_the_wire) {
     line.script(frameBytes(11, le32(42)));
     EXPECT_EQ(device.SetSerialNumber(42), result::kOk);
     EXPECT_EQ(line.sent, frameBytes(13, le32(42)));
+}
+
+TEST_F(ExchangeTest, pause_inside_a_payload_loses_nothing) {
+    // Header and two payload bytes, a pause longer than a read's time-out, then
+    // the rest and a second frame: the value must be the one sent.
+    const std::string reply = frameBytes(11, le32(305419896));
+    line.scriptAt(1010, reply.substr(0, 6));
+    line.scriptAt(2310, reply.substr(6) + frameBytes(11, le32(1)));
+    std::uint32_t serial = 0;
+    EXPECT_EQ(device.GetSerialNumber(serial), result::kOk);
+    EXPECT_EQ(serial, 305419896u);
+    EXPECT_EQ(line.bytesRead, reply.size()) << "the second frame is not read";
+}
+
+TEST_F(ExchangeTest, trickle_of_single_bytes) {
+    const std::string reply = frameBytes(11, le32(0xCAFE));
+    for (size_t i = 0; i < reply.size(); ++i)
+        line.scriptAt(1010 + static_cast<std::uint32_t>(i) * 300, reply.substr(i, 1));
+    std::uint32_t serial = 0;
+    EXPECT_EQ(device.GetSerialNumber(serial), result::kOk) << "12 bytes in 3.3 s fit the 4 s limit";
+    EXPECT_EQ(serial, 0xCAFEu);
+
+    line.timed.clear();
+    for (size_t i = 0; i < reply.size(); ++i) // 12 bytes over 6 s: too slow
+        line.scriptAt(clock.now + 10 + static_cast<std::uint32_t>(i) * 500, reply.substr(i, 1));
+    serial = 7;
+    const std::uint32_t spent = timed([&] { EXPECT_EQ(device.GetSerialNumber(serial), result::kNoReply); });
+    EXPECT_GE(spent, kReplyTimeoutMs);
+    EXPECT_LT(spent, kReplyTimeoutMs + 100) << "a trickle must not stretch the limit";
+    EXPECT_EQ(serial, 7u);
+}
+
+TEST_F(ExchangeTest, silent_line_is_waited_on_not_polled) {
+    line.scriptAt(clock.now + 60000, frameBytes(11, le32(1))); // far too late
+    std::uint32_t serial = 0;
+    const std::uint32_t spent = timed([&] { EXPECT_EQ(device.GetSerialNumber(serial), result::kNoReply); });
+    EXPECT_GE(spent, kReplyTimeoutMs);
+    EXPECT_LT(spent, kReplyTimeoutMs + 100);
+    EXPECT_LE(line.waits, 3) << "one sleeping wait, not a pass per millisecond";
+}
+
+TEST_F(ExchangeTest, line_that_takes_nothing_ends_the_send_at_once) {
+    line.takeLimit = 0;
+    line.script(frameBytes(11, le32(1)));
+    std::uint32_t serial = 3;
+    const std::uint32_t spent = timed([&] { EXPECT_EQ(device.GetSerialNumber(serial), result::kNoReply); });
+    EXPECT_LT(spent, kReplyTimeoutMs) << "a short write breaks the frame: no point waiting on";
+    EXPECT_FALSE(line.isOpen);
+    EXPECT_EQ(line.bytesRead, 0u) << "no reply is waited for after a broken send";
+    EXPECT_EQ(serial, 3u);
+
+    line.takeLimit = 100; // takes part of a long frame, then stops
+    EXPECT_EQ(device.WriteSettings(std::string(1015, 'x')), result::kNoReply);
+    EXPECT_EQ(line.sent.size(), 100u);
+    EXPECT_FALSE(line.isOpen);
+}
+
+TEST_F(ExchangeTest, slow_line_send_has_the_operations_deadline) {
+    line.outputQueued = 63; // one byte of room at a time
+    clock.step = 10;        // and every step of the loop costs 10 ms
+    const std::uint32_t spent = timed([&] { EXPECT_EQ(device.WriteSettings(std::string(1015, 'x')), result::kNoReply); });
+    EXPECT_GE(spent, kReplyTimeoutMs);
+    EXPECT_LT(spent, kReplyTimeoutMs + 100);
+    EXPECT_LT(line.sent.size(), 1024u);
+    EXPECT_FALSE(line.isOpen);
+}
+
+TEST_F(ExchangeTest, stale_bytes_before_the_open_are_not_a_reply) {
+    line.stale = std::string("\x0B\x00\x04", 3);
+    line.pollsPerChunk = 1;
+    line.script(frameBytes(194, ""));
+    EXPECT_EQ(device.BeginFirmwareUpdate(), result::kOk);
+}
+
+TEST_F(ExchangeTest, settings_text_longer_than_a_frame_is_refused_unsent) {
+    EXPECT_EQ(device.WriteSettings(std::string(1016, 'x')), result::kTooLong);
+    EXPECT_EQ(device.WriteSettings(std::string(65530, 'x')), result::kTooLong);
+    EXPECT_EQ(line.opens, 0);
+    EXPECT_TRUE(line.sent.empty());
+
+    line.pollsPerChunk = 1;
+    line.script(frameBytes(201, std::string(1, '\0')));
+    EXPECT_EQ(device.WriteSettings(std::string(1015, 'x')), result::kOk);
+    EXPECT_EQ(line.sent.size(), 4u + 1016u + 4u);
+    EXPECT_EQ(line.sent.substr(2, 2), std::string("\xF8\x03", 2)) << "1016 payload bytes announced";
+    EXPECT_EQ(line.sent[4 + 1015], '\0');
 }
 
 TEST(parse_version_info, splits_three_parts) {

@@ -1,6 +1,7 @@
 #include "Messages.h"
 
 #include <cstring>
+#include <stdexcept>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
@@ -183,4 +184,18 @@ TEST(message_factory, random_payloads_on_every_type_never_misbehave) {
             }
         }
     }
+}
+
+TEST(messages, payloads_that_do_not_fit_a_frame_are_refused_not_cut) {
+    using namespace sorka::kbt::messages;
+    SettingsMessage settings;
+    EXPECT_THROW(settings.setText(std::string(65535, 'a').c_str()), std::length_error);
+    EXPECT_NO_THROW(settings.setText(std::string(65534, 'a').c_str()));
+    EXPECT_EQ(settings.payloadSize(), 65535);
+    EXPECT_THROW(TextMessage(std::string(65534, 't').c_str()), std::length_error);
+    EXPECT_THROW(ExtendedIdInfoMessage(1, std::string(65526, 'e').c_str(), "", ""), std::length_error);
+    DataFragmentMessage fragment;
+    EXPECT_THROW(fragment.setLength(65530), std::length_error);
+    EXPECT_NO_THROW(fragment.setLength(65529));
+    EXPECT_EQ(fragment.payloadSize(), 65535);
 }

@@ -5,6 +5,8 @@
 #include "VcomStreams.h"
 
 #include <chrono>
+#include <ctime>
+#include <thread>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -30,6 +32,8 @@ struct FailingBackend : SerialBackend {
     bool queueCounts(int& i, int& o) override { i = o = 0; return true; }
     int write(const void*, int) override { return 0; }
     int read(void*, int) override { return 0; }
+    bool waitForInput(int, int) override { return false; }
+    void waitForOutput(int) override {}
 };
 } // namespace
 
@@ -166,4 +170,49 @@ TEST(vcom_port, failed_configuration_releases_the_port) {
         EXPECT_FALSE(port.open()) << "tries again rather than reporting an unconfigured port as open";
         EXPECT_EQ(raw->opens, 2);
     }
+}
+
+TEST(vcom_port, bytes_from_before_the_open_are_discarded) {
+    PtyPair pty;
+    VCOM_Port port(pty.path.c_str());
+    ASSERT_TRUE(port.open());
+    port.close();
+    pty.send("\x0B\x00\x04"); // the tail of a late reply while the port was closed
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(port.open());
+    EXPECT_EQ(port.inputCount(), 0);
+    pty.send("ok");
+    EXPECT_TRUE(port.waitForInput(1, 1000));
+    char got[2] = {};
+    EXPECT_EQ(port.read(got, 2), 2);
+    EXPECT_EQ(std::string(got, 2), "ok");
+}
+
+TEST(vcom_port, input_wait_sleeps_until_more_bytes_or_the_limit) {
+    PtyPair pty;
+    VCOM_Port port(pty.path.c_str());
+    ASSERT_TRUE(port.open());
+    auto t = Clock::now();
+    const std::clock_t cpu = std::clock();
+    EXPECT_FALSE(port.waitForInput(0, 300));
+    const long long waited = msSince(t);
+    EXPECT_GE(waited, 290);
+    EXPECT_LT(waited, 600);
+    EXPECT_LT(static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC, 0.15) << "a wait must not spin";
+
+    pty.send("ab"); // two bytes wait: asking for more than two sleeps on
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    t = Clock::now();
+    EXPECT_FALSE(port.waitForInput(2, 200));
+    EXPECT_GE(msSince(t), 190);
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pty.send("c");
+    });
+    t = Clock::now();
+    EXPECT_TRUE(port.waitForInput(2, 2000));
+    EXPECT_LT(msSince(t), 1000);
+    late.join();
+    port.close();
+    EXPECT_FALSE(port.waitForInput(0, 100)) << "a closed port has nothing to wait for";
 }

@@ -123,6 +123,10 @@ bool Emulator::start() {
 int Emulator::run() {
     unsigned char buf[4096];
     while (!g_stop && !gone_) {
+        if (o_.deaf) {
+            sleepMs(100);
+            continue;
+        }
         pollfd p{master_, POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0)
             continue;
@@ -176,6 +180,7 @@ void Emulator::reply(std::uint16_t type, const std::vector<unsigned char>& paylo
     if (o_.oversize)
         frame.resize(4 + 1017, 0);
     put32(frame, 0xDEADBEEF); // the trailer's content is not examined
+    frame.insert(frame.end(), static_cast<size_t>(o_.strayBytes), 0x5A);
     if (o_.slowMs > 0)
         sleepMs(o_.slowMs);
     if (o_.vanishMidReply == requests_) {

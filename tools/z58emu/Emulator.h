@@ -32,6 +32,8 @@ struct EmulatorOptions {
     int vanishMidReply = -1;     // unplug halfway through the reply to request number N (1-based)
     int intrudeAfter = -1;       // answer fragment number N with a valid frame of another type
     int restartDropMs = 0;       // on restart the line goes away for this long
+    int strayBytes = 0;          // send this many stray bytes after every reply
+    bool deaf = false;           // never read the line: the tool's writes back up
 };
 
 class Emulator {

@@ -36,7 +36,9 @@ const char kHelp[] =
     "  --vanish-after N       close the line after N data fragments (an unplug)\n"
     "  --vanish-mid-reply N   close the line halfway through the reply to request N\n"
     "  --intrude-after N      answer fragment N with a valid frame of another type\n"
-    "  --restart-drop MS      on restart the line goes away for MS ms and comes back\n";
+    "  --restart-drop MS      on restart the line goes away for MS ms and comes back\n"
+    "  --stray N              send N stray bytes after every reply\n"
+    "  --deaf                 never read the line (requests back up in the tool's queue)\n";
 
 std::string unescape(const std::string& s) {
     std::string out;
@@ -107,6 +109,8 @@ int main(int argc, char** argv) {
         else if (a == "--vanish-mid-reply") o.vanishMidReply = number(next(), "--vanish-mid-reply");
         else if (a == "--intrude-after") o.intrudeAfter = number(next(), "--intrude-after");
         else if (a == "--restart-drop") o.restartDropMs = number(next(), "--restart-drop");
+        else if (a == "--stray") o.strayBytes = number(next(), "--stray");
+        else if (a == "--deaf") o.deaf = true;
         else { std::fprintf(stderr, "z58emu: unknown option %s; see --help\n", a.c_str()); return 2; }
     }
     Emulator emulator(o);
