@@ -201,7 +201,7 @@ int Device::ReadSettings(std::string& text) {
 int Device::WriteSettings(const std::string& text) {
     // A longer text cannot reach the controller whole; refuse it before anything
     // goes out rather than send a cut frame.
-    if (std::strlen(text.c_str()) > kMaxSettingsTextLength)
+    if (std::strlen(text.c_str()) > frame::kMaxSettingsTextLength)
         return result::kTooLong;
     msg::SettingsMessage request;
     request.setText(text.c_str());

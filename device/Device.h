@@ -26,9 +26,6 @@ PendingReply& pendingReply();
 constexpr std::uint32_t kReplyTimeoutMs = 4000;
 constexpr std::uint32_t kFirmwareBeginTimeoutMs = 10000;
 constexpr std::uint32_t kSoundBeginTimeoutMs = 20000;
-// A settings text the controller can take: its frame holds at most 1016 payload
-// bytes, the text and its terminating zero.
-constexpr std::size_t kMaxSettingsTextLength = frame::kMaxReceivedPayload - 1;
 // The port search tries COM2 up to this number.
 constexpr int kLastSearchedPort = 254;
 

@@ -12,6 +12,9 @@ constexpr int kTrailerSize = 4;
 // A received frame is at most 1024 bytes, so its payload at most 1016.
 constexpr int kMaxReceivedPayload = 1016;
 constexpr int kReplyBufferSize = 1024;
+// A settings text travels with its terminating zero in one frame either way, so
+// the controller can take at most this many characters.
+constexpr unsigned kMaxSettingsTextLength = kMaxReceivedPayload - 1;
 constexpr std::uint16_t kFlagBit = 0x8000;
 constexpr std::uint16_t kTypeMask = 0x7FFF;
 

@@ -85,10 +85,68 @@ TEST_F(CtlTest, questions_answered_no_change_nothing) {
     EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl"});
     // Same version: the second question is answered "n".
     const auto fw = ctl({"--port", "COM7", "update-firmware"}, "y\nn\n");
-    EXPECT_EQ(fw.exitCode, 0);
+    EXPECT_EQ(fw.exitCode, 3) << "declined is not done";
+    EXPECT_NE(fw.err.find("ничего не отправлено"), std::string::npos);
     EXPECT_EQ(readWhole(dir / "emu.jsonl").find("\"type\":195"), std::string::npos) << "no upload began";
-    EXPECT_EQ(ctl({"--port", "COM7", "update-sound"}, "").exitCode, 0) << "no answer means no";
+    const auto first = ctl({"--port", "COM7", "update-firmware"}, "n\n");
+    EXPECT_EQ(first.exitCode, 3);
+    const auto snd = ctl({"--port", "COM7", "update-sound"}, "");
+    EXPECT_EQ(snd.exitCode, 3) << "no answer means no";
+    EXPECT_NE(snd.err.find("ничего не отправлено"), std::string::npos);
     EXPECT_EQ(readWhole(dir / "emu.jsonl").find("\"type\":196"), std::string::npos);
+}
+
+TEST_F(CtlTest, settings_text_too_long_for_a_frame_is_refused_unsent) {
+    EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl"});
+    std::ofstream(dir / "long.txt", std::ios::binary) << "PinCod=" << std::string(65530, '7') << "\r\nMicLevel=12\r\n";
+    const auto r = ctl({"--port", "COM7", "write-settings", dir / "long.txt"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("65550 символов"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("не более 1015"), std::string::npos);
+    EXPECT_NE(r.err.find("PinCod"), std::string::npos) << "names the longest value";
+    EXPECT_EQ(r.err.find("Настройки записаны."), std::string::npos);
+    EXPECT_EQ(readWhole(dir / "emu.jsonl").find("\"type\":201"), std::string::npos) << "nothing sent";
+
+    std::ofstream(dir / "edge.txt", std::ios::binary) << "Balans=" << std::string(1007, 'b') << "\r\n"; // 1015 characters
+    const auto edge = ctl({"--port", "COM7", "write-settings", dir / "edge.txt"});
+    EXPECT_EQ(edge.exitCode, 0) << edge.err;
+}
+
+TEST_F(CtlTest, controller_texts_reach_the_terminal_with_control_characters_visible) {
+    EmulatorProcess emu({"--register", "COM7", "--version-text", "QV\\x1b[2J\\n001\\x07.083\\nNov\\x981\\n2019"});
+    const auto r = ctl({"--port", "COM7", "version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "QV\\x1b[2J\n001\\x07.083\nNov\\x981\\x0a2019\n");
+}
+
+TEST_F(CtlTest, values_that_begin_with_a_dash_are_values) {
+    const auto neg = ctl({"check", "MicLevel", "--5"});
+    EXPECT_EQ(neg.exitCode, 1);
+    EXPECT_EQ(neg.err, "--5 - не является целым цислом\n");
+    EXPECT_EQ(ctl({"check", "MicLevel", "-h"}).err, "-h - не является целым цислом\n");
+    EXPECT_EQ(ctl({"sms", "PinCod", "--", "--yes"}).out, "Set,PinCod=--yes\n");
+    EXPECT_EQ(ctl({"check", "MicLevel", "5", "--bogus"}).exitCode, 2) << "a typo is not silently accepted";
+    EXPECT_EQ(ctl({"serial", "extra"}).exitCode, 2);
+}
+
+TEST_F(CtlTest, params_serves_a_technician_and_a_script) {
+    const auto text = ctl({"params"});
+    EXPECT_NE(text.out.find("  MicLevel  number  по умолчанию \"8\"  1..14  Чувствительность микрофона\n"
+                            "      | Чувствительность микрофона.(1-14)\n"),
+              std::string::npos);
+    EXPECT_NE(text.out.find("PinCod  string  по умолчанию \"\"  длина 4..4"), std::string::npos);
+    EXPECT_NE(text.out.find("  > Выберите функцию выхода:"), std::string::npos);
+    const size_t enumLine = text.out.find("  InpExtAlarm  enum");
+    ASSERT_NE(enumLine, std::string::npos);
+    const std::string line = text.out.substr(enumLine, text.out.find('\n', enumLine) - enumLine);
+    EXPECT_EQ(line.find(".."), std::string::npos) << "no limits where none apply: " << line;
+
+    const auto json = ctl({"params", "--json"});
+    EXPECT_EQ(json.exitCode, 0);
+    EXPECT_EQ(json.out.rfind("{\"groups\":[", 0), 0u);
+    EXPECT_NE(json.out.find("{\"key\":\"MicLevel\",\"type\":\"number\""), std::string::npos);
+    EXPECT_NE(json.out.find("\"minLength\":4,\"maxLength\":4"), std::string::npos);
+    EXPECT_NE(json.out.find("{\"value\":99,\"text\":\"Запуск по команде\"}"), std::string::npos);
 }
 
 TEST_F(CtlTest, failures_exit_1_and_never_report_success) {

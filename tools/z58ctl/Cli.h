@@ -12,6 +12,7 @@ namespace cli {
 constexpr int kOk = 0;
 constexpr int kFailed = 1; // the controller or a file operation failed
 constexpr int kUsage = 2;  // wrong usage or bad input
+constexpr int kDeclined = 3; // the user declined or could not be asked: nothing was sent
 
 struct Args {
     std::vector<std::string> positional;
@@ -19,6 +20,7 @@ struct Args {
     std::string pin;        // --pin
     bool hasPin = false;
     bool yes = false;       // --yes
+    bool json = false;      // --json
 };
 
 // Prints a Windows-1251 text to stdout as UTF-8.
@@ -26,6 +28,15 @@ void out(const std::string& cp1251Text);
 void outLine(const std::string& cp1251Text);
 // Prints a UTF-8 message to stderr.
 void err(const std::string& utf8Text);
+
+// A text from the controller, ready for a terminal: control characters (C0, DEL
+// and C1) written as \xNN so escape sequences cannot act on the screen. Line
+// feeds (and tabs) stay when keepLineBreaks is set. In and out: UTF-8.
+std::string visible(const std::string& utf8Text, bool keepLineBreaks);
+// Prints a Windows-1251 controller text to stdout with its control characters visible.
+void outVisibleLine(const std::string& cp1251Text);
+// Refuses arguments a command does not take; false (usage on stderr) when there are.
+bool positionalCount(const Args& a, size_t count, const char* usage);
 
 // The parameter model from the embedded description, all values at their
 // defaults; reports and gives null when the description is broken.

@@ -6,6 +6,7 @@
 #include "Embedded.h"
 #include "ParameterList.h"
 #include "SettingsFile.h"
+#include "SettingsLimit.h"
 #include "Upload.h"
 
 #include <chrono>
@@ -36,6 +37,13 @@ struct CollectingNotifier : z58::Notifier {
         messages.emplace_back(caption, text);
     }
 };
+
+// A declined job says so and exits with its own code, so a script never takes
+// "nothing happened" for "done".
+int declined() {
+    err("Отменено: в устройство ничего не отправлено.");
+    return kDeclined;
+}
 
 bool ask(const Args& a, const std::string& question) {
     if (a.yes)
@@ -86,20 +94,24 @@ int runUpload(Device& device, UploadStepper& upload) {
 
 } // namespace
 
-int findPortCommand(const Args&) {
+int findPortCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl find-port"))
+        return kUsage;
     CollectingNotifier notes;
     Device device; // the search starts from the remembered port
     const bool found = device.FindDevicePort(nullptr);
     for (const auto& [caption, text] : notes.messages) {
         if (found && caption == "Устройство найдено")
-            std::fputs(text.c_str(), stdout);
+            std::fputs(visible(text, true).c_str(), stdout);
         else
-            err(caption + ": " + text);
+            err(caption + ": " + visible(text, true));
     }
     return found ? kOk : kFailed;
 }
 
 int serialCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl serial"))
+        return kUsage;
     auto device = openDevice(a);
     std::uint32_t serial = 0;
     const int code = device->GetSerialNumber(serial);
@@ -110,6 +122,8 @@ int serialCommand(const Args& a) {
 }
 
 int versionCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl version"))
+        return kUsage;
     auto device = openDevice(a);
     std::string text;
     const int code = device->GetVersionInfo(text);
@@ -117,9 +131,9 @@ int versionCommand(const Args& a) {
         return deviceFailure("Версия ПО", code);
     DeviceInfo info;
     device->ParseVersionInfo(info, text.c_str());
-    outLine(fieldText(info.deviceType));
-    outLine(fieldText(info.firmwareVersion));
-    outLine(fieldText(info.buildDate));
+    outVisibleLine(fieldText(info.deviceType));
+    outVisibleLine(fieldText(info.firmwareVersion));
+    outVisibleLine(fieldText(info.buildDate));
     return kOk;
 }
 
@@ -138,7 +152,9 @@ int readSettingsCommand(const Args& a) {
         return deviceFailure("Загрузка настроек", code);
     list->LoadSettingsText(text);
     return fileOperation([&] {
-               if (a.positional.empty())
+               if (a.positional.empty() && isatty(STDOUT_FILENO))
+                   std::fputs(visible(cp1251::toUtf8(joinLinesCrLf(list->SettingsText())), true).c_str(), stdout);
+               else if (a.positional.empty())
                    out(joinLinesCrLf(list->SettingsText()));
                else
                    writeSettingsFile(a.positional[0], list->SettingsText());
@@ -157,8 +173,13 @@ int writeSettingsCommand(const Args& a) {
         return kFailed;
     if (!fileOperation([&] { list->LoadSettingsText(readSettingsFile(a.positional[0])); }))
         return kFailed;
+    const std::string text = list->SettingsText();
+    if (const std::string reason = settingsTooLongReason(*list, text); !reason.empty()) {
+        err(reason);
+        return kUsage;
+    }
     auto device = openDevice(a);
-    const int code = device->WriteSettings(list->SettingsText());
+    const int code = device->WriteSettings(text);
     if (code < 0)
         return deviceFailure("Запись настроек", code);
     err("Настройки записаны.");
@@ -166,6 +187,8 @@ int writeSettingsCommand(const Args& a) {
 }
 
 int updateFirmwareCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl update-firmware [--yes]"))
+        return kUsage;
     const EmbeddedResource r = embeddedResource("blow");
     FirmwareImage image;
     if (!image.load(r.data, r.size)) {
@@ -173,7 +196,7 @@ int updateFirmwareCommand(const Args& a) {
         return kFailed;
     }
     if (!ask(a, "После обновления возможно произойдет сброс настроек. Начать обновление?"))
-        return kOk;
+        return declined();
     auto device = openDevice(a);
     std::string text;
     int code = device->GetVersionInfo(text);
@@ -182,10 +205,10 @@ int updateFirmwareCommand(const Args& a) {
     DeviceInfo current;
     device->ParseVersionInfo(current, text.c_str());
     const std::string installed = fieldText(current.firmwareVersion), carried = fieldText(image.info.firmwareVersion);
-    err("Версия в устройстве: " + cp1251::toUtf8(installed) + ", загружаемая: " + cp1251::toUtf8(carried));
+    err("Версия в устройстве: " + visible(cp1251::toUtf8(installed), false) + ", загружаемая: " + cp1251::toUtf8(carried));
     if (compareVersions(installed, carried) >= 0 &&
         !ask(a, "Устройство уже содержит новейшую или равную версию. Обновлять или нет?"))
-        return kOk;
+        return declined();
     err("Подготовка к обновлению, ждите ...");
     code = device->BeginFirmwareUpdate();
     if (code < 0)
@@ -205,6 +228,8 @@ int updateFirmwareCommand(const Args& a) {
 }
 
 int updateSoundCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl update-sound [--yes]"))
+        return kUsage;
     const EmbeddedResource r = embeddedResource("wave_list");
     SoundBank bank;
     if (!bank.load(r.data, r.size)) {
@@ -212,7 +237,7 @@ int updateSoundCommand(const Args& a) {
         return kFailed;
     }
     if (!ask(a, "Произвести загрузку звуковых данных? Старые данные будут удалены безвозвратно!"))
-        return kOk;
+        return declined();
     auto device = openDevice(a);
     err("Подготовка к записи, ждите...");
     const int code = device->BeginSoundUpdate();
@@ -227,12 +252,16 @@ int updateSoundCommand(const Args& a) {
 }
 
 int restartCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl restart"))
+        return kUsage;
     auto device = openDevice(a);
     const int code = device->RestartDevice();
     return code < 0 ? deviceFailure("Перезагрузка", code) : kOk;
 }
 
 int diagnosticsCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl diagnostics"))
+        return kUsage;
     auto device = openDevice(a);
     unsigned char block[24];
     const int code = device->ReadDiagnostics(block);

@@ -72,20 +72,108 @@ std::unique_ptr<ParameterList> loadModel() {
     return list;
 }
 
-int paramsCommand(const Args&) {
+namespace {
+
+// The limits the editor's check applies: text lengths for strings, the range for
+// numbers, none for enums (the list is the limit) and floats.
+std::string limitsText(const Parameter& p) {
+    if (p.type == ParameterType::String)
+        return cp1251::fromUtf8("  длина ") + number(p.min) + ".." + number(p.max);
+    if (p.type == ParameterType::Number)
+        return "  " + number(p.min) + ".." + number(p.max);
+    return {};
+}
+
+// Help texts run over several lines; indent each under its parameter.
+void outIndented(const std::string& text, const std::string& indent) {
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            outLine(indent + line);
+        pos = end + 1;
+    }
+}
+
+std::string json(const std::string& cp1251Text) {
+    std::string out = "\"";
+    for (unsigned char c : cp1251::toUtf8(cp1251Text)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\u%04x", c);
+            out += b;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+void paramsJson(ParameterList& list) {
+    std::string o = "{\"groups\":[";
+    bool firstGroup = true;
+    for (const auto& g : list.groups()) {
+        o += std::string(firstGroup ? "" : ",") + "\n {\"name\":" + json(g.name) + ",\"after\":" + json(g.after) +
+             ",\"parameters\":[";
+        firstGroup = false;
+        bool first = true;
+        for (Parameter* p : list.ParametersOfGroup(g.name)) {
+            o += std::string(first ? "" : ",") + "\n  {\"key\":" + json(p->key) + ",\"type\":\"" + typeName(p->type) +
+                 "\",\"name\":" + json(p->name) + ",\"default\":" + json(p->defaultValue);
+            first = false;
+            if (p->type == ParameterType::String)
+                o += ",\"minLength\":" + number(p->min) + ",\"maxLength\":" + number(p->max);
+            else if (p->type == ParameterType::Number)
+                o += ",\"min\":" + number(p->min) + ",\"max\":" + number(p->max);
+            if (p->type == ParameterType::Enum) {
+                o += ",\"items\":[";
+                if (const EnumValueList* e = list.FindEnum(p->enumName))
+                    for (size_t i = 0; i < e->items.size(); ++i)
+                        o += std::string(i ? "," : "") + "{\"value\":" + std::to_string(e->items[i].value) +
+                             ",\"text\":" + json(e->items[i].text) + "}";
+                o += "]";
+            }
+            o += ",\"help\":" + json(p->description) + "}";
+        }
+        o += "]}";
+    }
+    o += "\n]}\n";
+    std::fputs(o.c_str(), stdout);
+}
+
+} // namespace
+
+int paramsCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl params [--json]"))
+        return kUsage;
     auto list = loadModel();
     if (!list)
         return kFailed;
+    if (a.json) {
+        paramsJson(*list);
+        return kOk;
+    }
     for (const auto& g : list->groups()) {
         outLine("[" + g.name + "]");
         for (Parameter* p : list->ParametersOfGroup(g.name)) {
-            outLine("  " + p->key + "  " + typeName(p->type) + "  default=" + p->defaultValue + "  min=" +
-                    number(p->min) + "  max=" + number(p->max) + "  " + p->name);
+            outLine("  " + p->key + "  " + typeName(p->type) + cp1251::fromUtf8("  по умолчанию \"") + p->defaultValue + "\"" +
+                    limitsText(*p) + "  " + p->name);
             if (p->type == ParameterType::Enum)
                 if (const EnumValueList* e = list->FindEnum(p->enumName))
                     for (const auto& item : e->items)
                         outLine("      " + std::to_string(item.value) + " = " + item.text);
+            outIndented(p->description, "      | ");
         }
+        if (!g.after.empty())
+            outIndented(g.after, "  > ");
     }
     return kOk;
 }

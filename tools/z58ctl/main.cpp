@@ -17,6 +17,43 @@ void outLine(const std::string& text) {
 }
 void err(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
+std::string visible(const std::string& text, bool keepLineBreaks) {
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned code) {
+        char b[8];
+        std::snprintf(b, sizeof b, "\\x%02x", code);
+        out += b;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            if (keepLineBreaks && (c == '\n' || c == '\t' || c == '\r'))
+                out += static_cast<char>(c);
+            else
+                escape(c);
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            escape(static_cast<unsigned char>(text[++i])); // U+0080..U+009F, the C1 controls
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+void outVisibleLine(const std::string& text) {
+    std::fputs(visible(cp1251::toUtf8(text), false).c_str(), stdout);
+    std::fputc('\n', stdout);
+}
+
+bool positionalCount(const Args& a, size_t count, const char* usage) {
+    if (a.positional.size() == count)
+        return true;
+    err(std::string("usage: ") + usage);
+    return false;
+}
+
 } // namespace cli
 
 namespace {
@@ -27,7 +64,8 @@ const char kHelp[] =
     "usage: z58ctl [--port NAME|PATH] COMMAND [ARGS]\n"
     "\n"
     "Parameter commands:\n"
-    "  params                 list the parameter groups, parameters and value lists\n"
+    "  params [--json]        the parameter groups, each parameter's key, type, default, limits,\n"
+    "                         name, value list and help text (--json: the same for scripts)\n"
     "  check KEY VALUE        check a value as the editor does (exit 1 with the message if refused)\n"
     "  sms KEY VALUE [--pin PIN]  print the SMS command that sets KEY to VALUE\n"
     "  normalize IN OUT       load a settings file and save it back as the editor would\n"
@@ -43,7 +81,12 @@ const char kHelp[] =
     "  restart                restart the controller\n"
     "  diagnostics            print the 24 diagnostic bytes in hex\n"
     "\n"
-    "Exit codes: 0 ok, 1 the controller or a file operation failed, 2 wrong usage or bad input.\n";
+    "\n"
+    "Values are positional: a value that begins with '-' is taken as it stands; '--'\n"
+    "ends the options (z58ctl check PinCod -- --yes).\n"
+    "\n"
+    "Exit codes: 0 ok, 1 the controller or a file operation failed, 2 wrong usage or bad input,\n"
+    "3 a question was answered no (or could not be asked): nothing was sent.\n";
 
 using Command = int (*)(const cli::Args&);
 
@@ -70,9 +113,17 @@ int main(int argc, char** rawArgv) {
     argc = static_cast<int>(argv.size());
     cli::Args args;
     std::string command;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
+        const bool option = !optionsEnded && a.size() > 1 && a[0] == '-';
+        if (!option && command.empty()) {
+            command = a;
+        } else if (!option) {
+            args.positional.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if ((a == "--help" || a == "-h") && command.empty()) {
             std::fputs(kHelp, stdout);
             return cli::kOk;
         } else if ((a == "--port" || a == "--pin") && i + 1 < argc) {
@@ -80,12 +131,14 @@ int main(int argc, char** rawArgv) {
             args.hasPin = args.hasPin || a == "--pin";
         } else if (a == "--yes") {
             args.yes = true;
-        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+        } else if (a == "--json") {
+            args.json = true;
+        } else if (command.empty()) {
             cli::err("unknown option " + a + "; see z58ctl --help");
             return cli::kUsage;
-        } else if (command.empty()) {
-            command = a;
         } else {
+            // After the command anything else is a value ("check MicLevel -5");
+            // each command checks how many it takes.
             args.positional.push_back(a);
         }
     }

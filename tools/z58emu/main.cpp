@@ -2,6 +2,7 @@
 #include "Cp1251.h"
 #include "Emulator.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,7 +20,7 @@ const char kHelp[] =
     "  --register COMn        link COMn in the port alias folder ($Z58_PORT_DIR) to the line\n"
     "  --serial N             serial number (default 305419896); IdSet changes it\n"
     "  --type T --version V --date D   version reply parts (default QV_r2, 001.083, Nov 11 2019)\n"
-    "  --version-text TEXT    send TEXT as the version reply as it stands (\\n for line feeds)\n"
+    "  --version-text TEXT    send TEXT as the version reply as it stands (\\n, \\xNN)\n"
     "  --settings FILE        initial settings text (Windows-1251 file)\n"
     "  --settings-text TEXT   initial settings text (UTF-8, \\n for line feeds)\n"
     "  --log FILE             append one JSON line per received frame\n"
@@ -40,12 +41,17 @@ const char kHelp[] =
     "  --stray N              send N stray bytes after every reply\n"
     "  --deaf                 never read the line (requests back up in the tool's queue)\n";
 
+// \n is a line feed and \xNN the byte NN, so hostile texts can be scripted.
 std::string unescape(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == 'n') {
             out += '\n';
             ++i;
+        } else if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(s[i + 2])) &&
+                   std::isxdigit(static_cast<unsigned char>(s[i + 3]))) {
+            out += static_cast<char>(std::stoi(s.substr(i + 2, 2), nullptr, 16));
+            i += 3;
         } else {
             out += s[i];
         }
@@ -82,14 +88,14 @@ int main(int argc, char** argv) {
         else if (a == "--type") o.type = cp1251::fromUtf8(next());
         else if (a == "--version") o.version = cp1251::fromUtf8(next());
         else if (a == "--date") o.date = cp1251::fromUtf8(next());
-        else if (a == "--version-text") { o.rawVersionText = true; o.versionText = cp1251::fromUtf8(unescape(next())); }
+        else if (a == "--version-text") { o.rawVersionText = true; o.versionText = unescape(cp1251::fromUtf8(next())); }
         else if (a == "--settings") {
             const char* file = next();
             std::ifstream in(file, std::ios::binary);
             if (!in) { std::fprintf(stderr, "z58emu: cannot read %s\n", file); return 2; }
             o.settings.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         }
-        else if (a == "--settings-text") o.settings = cp1251::fromUtf8(unescape(next()));
+        else if (a == "--settings-text") o.settings = unescape(cp1251::fromUtf8(next()));
         else if (a == "--log") o.logPath = next();
         else if (a == "--silent") o.silent = true;
         else if (a == "--wrong-type") o.wrongType = true;
