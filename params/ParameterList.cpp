@@ -44,17 +44,35 @@ ParameterType typeOf(const Node* node) {
                                                           : std::string("отсутствует")));
 }
 
-void eraseAll(std::string& s, const std::string& what, const std::string& with) {
-    for (size_t pos = s.find(what); pos != std::string::npos; pos = s.find(what, pos))
-        s.replace(pos, what.size(), with);
-}
-
 } // namespace
 
+// Both steps are defined as "search again from the start after every change".
+// Replacing backslash-n by a line feed can never create or hide another match,
+// so one pass gives the same result. Removing backslash-CR-LF can expose a new
+// match (a backslash just before a removed one, followed by another CR LF), but
+// the pattern cannot overlap itself, so
+// every order of removal ends in the same text: checking the end of the output
+// after each appended character finds them all in one linear pass.
 std::string processDescription(std::string text) {
-    eraseAll(text, "\\n", "\n");
-    eraseAll(text, "\\\r\n", "");
-    return text;
+    std::string lines;
+    lines.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
+            lines += '\n';
+            ++i;
+        } else {
+            lines += text[i];
+        }
+    }
+    std::string out;
+    out.reserve(lines.size());
+    for (char c : lines) {
+        out += c;
+        const size_t n = out.size();
+        if (c == '\n' && n >= 3 && out[n - 2] == '\r' && out[n - 3] == '\\')
+            out.resize(n - 3);
+    }
+    return out;
 }
 
 ParameterList::ParameterList(std::string document) {

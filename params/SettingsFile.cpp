@@ -1,5 +1,7 @@
 #include "SettingsFile.h"
 
+#include "FileReplace.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -53,6 +55,11 @@ std::string readSettingsFile(const std::string& path) {
     std::string bytes(static_cast<size_t>(size), '\0');
     if (size && !in.read(bytes.data(), static_cast<std::streamsize>(size)))
         fail("Не удалось прочитать файл", path, systemReason(errno));
+    // A Windows editor may put a UTF-8 byte-order mark in front when it re-saves
+    // the file; it would become part of the first key and lose that setting.
+    static const char kUtf8Bom[] = "\xEF\xBB\xBF";
+    if (bytes.compare(0, 3, kUtf8Bom) == 0)
+        bytes.erase(0, 3);
     return joinLinesCrLf(bytes);
 }
 
@@ -68,29 +75,5 @@ void writeSettingsFile(const std::string& path, const std::string& settingsText)
         pos = end + 1;
     }
 
-    const fs::path target = toPath(path);
-    fs::path temp = target;
-    temp += ".z58tmp";
-    {
-        errno = 0;
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            fail("Не удалось записать файл", path, systemReason(errno));
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.flush();
-        const int err = errno;
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temp, ignored);
-            fail("Не удалось записать файл", path, systemReason(err ? err : errno));
-        }
-    }
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        fail("Не удалось записать файл", path, ec.message());
-    }
+    replaceFileContent(path, content);
 }

@@ -108,6 +108,12 @@ TEST(description_processing, rules) {
     EXPECT_EQ(processDescription("keep\\t and \\"), "keep\\t and \\");
     EXPECT_EQ(processDescription("end\\n\\"), "end\n\\");
     EXPECT_EQ(processDescription("\\n\\n"), "\n\n");
+    // Removing one continuation can make another: each search starts over.
+    EXPECT_EQ(processDescription("a\\\\\r\n\r\nb"), "ab");
+    EXPECT_EQ(processDescription("\\\\\\\r\n\r\n\r\n"), "");
+    EXPECT_EQ(processDescription("x\\\r\n\r\n"), "x\r\n");
+    EXPECT_EQ(processDescription("\\\\n"), "\\\n") << "backslash, then backslash-n";
+    EXPECT_EQ(processDescription("\\\r\\n"), "") << "a line feed made by step one ends a continuation";
 }
 
 TEST(small_documents, enum_without_name_is_skipped_with_items) {

@@ -1,0 +1,12 @@
+#pragma once
+// Replaces a file's whole content so that a failure at any point leaves the old
+// content intact: a new temporary file beside the target is written, flushed to
+// disk, given the old file's mode, and renamed over the target (then the folder
+// is flushed too). A link is followed to the file it names; anything that is not
+// a regular file is refused. One backend per OS (file_replace_posix.cpp,
+// file_replace_win32.cpp).
+#include <string>
+
+// path: UTF-8. Throws std::runtime_error with a message for the user (UTF-8)
+// that names the file, or the folder when the folder is what refuses the write.
+void replaceFileContent(const std::string& path, const std::string& bytes);
