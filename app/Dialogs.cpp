@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 
 const char* const kSettingsFileFilter = "текстовые файлы настроек | *.txt";
@@ -34,6 +36,25 @@ QString runFileDialog(QWidget* owner, const QString& filter, const QString& suff
 
 } // namespace
 
+const char* const kErrorBoxCaption = "Z58";
+
+int captionWidth(const QString& caption) {
+    // The title bar's font is the window manager's; the application font is the
+    // nearest guess, with room for the icon and the close button.
+    constexpr int kTitleBarExtras = 120;
+    return QFontMetrics(QApplication::font()).horizontalAdvance(caption) * 5 / 4 + kTitleBarExtras;
+}
+
+// A message box sizes itself by its text; a longer caption would be cut off in
+// the title bar. Widen the box until the whole caption fits.
+void fitCaption(QMessageBox& box, const QString& caption) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid)
+        return;
+    grid->addItem(new QSpacerItem(captionWidth(caption), 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0,
+                  1, grid->columnCount());
+}
+
 Answer QtDialogs::message(QWidget* owner, const QString& text, const QString& caption, Buttons buttons) {
     QMessageBox::StandardButtons set = QMessageBox::Ok;
     if (buttons == Buttons::OkCancel)
@@ -41,6 +62,7 @@ Answer QtDialogs::message(QWidget* owner, const QString& text, const QString& ca
     else if (buttons == Buttons::YesNo)
         set = QMessageBox::Yes | QMessageBox::No;
     QMessageBox box(QMessageBox::NoIcon, caption, text, set, owner);
+    fitCaption(box, caption);
     switch (box.exec()) {
     case QMessageBox::Cancel: return Answer::Cancel;
     case QMessageBox::Yes: return Answer::Yes;
@@ -50,7 +72,8 @@ Answer QtDialogs::message(QWidget* owner, const QString& text, const QString& ca
 }
 
 void QtDialogs::error(QWidget* owner, const QString& text) {
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), text, QMessageBox::Ok, owner);
+    QMessageBox box(QMessageBox::Critical, kErrorBoxCaption, text, QMessageBox::Ok, owner);
+    fitCaption(box, kErrorBoxCaption);
     box.exec();
 }
 

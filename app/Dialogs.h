@@ -37,6 +37,13 @@ public:
 
 // The file filter of both settings dialogs.
 extern const char* const kSettingsFileFilter;
+// Caption of the standard error box.
+extern const char* const kErrorBoxCaption;
+
+class QMessageBox;
+// The width a box needs for its whole caption to show in the title bar.
+int captionWidth(const QString& caption);
+void fitCaption(QMessageBox& box, const QString& caption);
 
 // Runs an event handler; an error that escapes it is shown in the standard error
 // box and the program goes on.

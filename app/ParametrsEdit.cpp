@@ -4,6 +4,7 @@
 #include "DeviceInterface.h"
 #include "Dialogs.h"
 #include "SettingsFile.h"
+#include "SettingsLimit.h"
 #include "TreeGuard.h"
 #include "ValueCheck.h"
 
@@ -14,7 +15,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QShowEvent>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QValidator>
 #include <QVBoxLayout>
@@ -24,6 +27,9 @@ namespace {
 QString ui(const std::string& cp1251Text) { return QString::fromStdString(cp1251::toUtf8(cp1251Text)); }
 
 const char kCaption[] = "Редактор параметров";
+constexpr int kClientWidth = 721;
+constexpr int kClientHeight = 473;
+constexpr int kTreeWidth = 297;
 const char kCaptionModified[] = "Редактор параметров. Настройки изменены!";
 
 // Keeps characters that Windows-1251 cannot hold out of the edit box: the
@@ -44,7 +50,6 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
     setObjectName("ParametersEditForm");
     setWindowTitle(kCaption);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
-    resize(721, 473);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -57,6 +62,8 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
     SendAction->setObjectName("Send");
     CloseAction->setObjectName("Exit");
     layout->setMenuBar(menu);
+    // The client area below the menu bar is 721 x 473.
+    resize(kClientWidth, kClientHeight + menu->sizeHint().height());
 
     Splitter1 = new QSplitter(Qt::Horizontal, this);
     Splitter1->setObjectName("Splitter1");
@@ -78,8 +85,15 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
     Tree->setPalette(treePalette);
     installTreeGuard(Tree, [this](QTreeWidgetItem* node) { return TreeChanging(node); });
 
-    Panel1 = new QWidget(Splitter1);
+    // Panel1 sits in a holder that keeps its place in the splitter: hiding the
+    // panel for a group node must not hand its width to the tree.
+    auto* holder = new QWidget(Splitter1);
+    holder->setObjectName("Panel1Holder");
+    auto* holding = new QVBoxLayout(holder);
+    holding->setContentsMargins(0, 0, 0, 0);
+    Panel1 = new QWidget(holder);
     Panel1->setObjectName("Panel1");
+    holding->addWidget(Panel1);
     auto* panel = new QVBoxLayout(Panel1);
     panel->setContentsMargins(0, 0, 0, 0);
     panel->setSpacing(0);
@@ -129,9 +143,16 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
     description->addWidget(DescriptionLabel);
     panel->addWidget(GroupBox2, 1);
 
-    Splitter1->setSizes({297, 721 - 297 - 8});
+    Splitter1->setSizes({kTreeWidth, kClientWidth - kTreeWidth - 8});
     Splitter1->setStretchFactor(1, 1);
 
+    connect(ValueEdit, &QLineEdit::selectionChanged, this, [this] {
+        if (keepRefusedSelected_ && !ValueEdit->hasFocus() && ValueEdit->selectedText() != ValueEdit->text())
+            QTimer::singleShot(0, ValueEdit, [this] {
+                if (keepRefusedSelected_)
+                    ValueEdit->selectAll();
+            });
+    });
     connect(ValueEdit, &QLineEdit::textChanged, this, [this] { ValueEditChange(); });
     connect(EnumValue, QOverload<int>::of(&QComboBox::activated), this, [this](int i) { EnumValueChange(i); });
     connect(SaveAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { SaveActionExecute(); }); });
@@ -140,6 +161,13 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
 }
 
 void TParametersEditForm::showEvent(QShowEvent* e) {
+    // Centred on the main window on every showing, by client areas: the frame
+    // is not known yet on the first showing, and centring the frames then put
+    // the window a title bar's height higher than later.
+    if (!e->spontaneous() && parentWidget()) {
+        const QRect owner = parentWidget()->geometry();
+        setGeometry(QRect(owner.center() - QPoint(width() / 2, height() / 2), size()));
+    }
     QDialog::showEvent(e);
     if (!e->spontaneous())
         runHandler(dialogs_, this, [this] { FormShow(); });
@@ -176,6 +204,7 @@ bool TParametersEditForm::TreeChanging(QTreeWidgetItem* node) {
         }
     }
     if (!node || !node->parent()) {
+        keepRefusedSelected_ = false;
         Panel1->hide();
         CurrentParameter = nullptr;
         return true;
@@ -197,6 +226,7 @@ bool TParametersEditForm::TreeChanging(QTreeWidgetItem* node) {
     if (!found)
         return true;
     filling_ = true;
+    keepRefusedSelected_ = false;
     CurrentParameter = found;
     Panel1->show();
     EnumValue->clear();
@@ -254,8 +284,26 @@ bool TParametersEditForm::CheckValue(const Parameter& parameter) {
     const CheckResult r = ::CheckValue(parameter, editText());
     if (r.ok)
         return true;
-    dialogs_.message(this, QString::fromStdString(r.message), "Ошибка", Buttons::Ok);
+    // One user action can check the same text twice (a click on another node
+    // first takes the focus from the edit box, then asks the tree): one box.
+    const bool alreadyShown = refusedParameter_ == &parameter && refusedText_ == ValueEdit->text();
+    if (!alreadyShown) {
+        refusedParameter_ = &parameter;
+        refusedText_ = ValueEdit->text();
+        dialogs_.message(this, QString::fromStdString(r.message), "Ошибка", Buttons::Ok);
+        // The answer holds for the rest of this action only.
+        QTimer::singleShot(0, this, [this] {
+            refusedParameter_ = nullptr;
+            refusedText_.clear();
+        });
+    }
     ValueEdit->selectAll();
+    // The edit box deselects its text when the focus leaves it, which happens
+    // after this check (and on X11 once more when the window is activated again
+    // after the box): keep it selected until the user comes back to the box.
+    // The palette keeps the selection visible wherever the focus is.
+    keepRefusedSelected_ = true;
+    QTimer::singleShot(0, ValueEdit, [this] { ValueEdit->selectAll(); });
     return false;
 }
 
@@ -287,6 +335,13 @@ void TParametersEditForm::SaveActionExecute() {
 
 void TParametersEditForm::SendActionExecute() {
     CommitEdit();
+    // A text the controller cannot take whole is refused before anything is
+    // asked or sent, with what makes it long.
+    if (Params)
+        if (const std::string reason = settingsTooLongReason(*Params, Params->SettingsText()); !reason.empty()) {
+            dialogs_.message(this, QString::fromStdString(reason), "Ошибка", Buttons::Ok);
+            return;
+        }
     if (dialogs_.message(this, "Записать настройки в устройство?", "Внимание", Buttons::OkCancel) != Answer::Ok)
         return;
     if (!currentDevice_ || !*currentDevice_ || !Params)
@@ -326,6 +381,9 @@ void TParametersEditForm::reject() {
 }
 
 bool TParametersEditForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ValueEdit && event->type() == QEvent::FocusIn &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::ActiveWindowFocusReason)
+        keepRefusedSelected_ = false; // the user is back in the box to correct it
     if (watched == ValueEdit && event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         // A message box or menu taking the focus for a moment is not leaving the box.

@@ -75,4 +75,8 @@ private:
     Dialogs& dialogs_;
     std::unique_ptr<DeviceInterface>* currentDevice_;
     bool filling_ = false; // the program, not the user, is changing a widget
+    // The text whose refusal was shown during the current user action.
+    const Parameter* refusedParameter_ = nullptr;
+    QString refusedText_;
+    bool keepRefusedSelected_ = false; // a refused text stays selected until the user returns to it
 };

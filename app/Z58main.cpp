@@ -9,6 +9,7 @@
 #include "SettingsFile.h"
 #include "crc32.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
@@ -54,6 +55,9 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
     PortComboBox->setGeometry(16, 33, 113, 21);
     PortComboBox->setEditable(true);
     PortComboBox->setInsertPolicy(QComboBox::NoInsert);
+    // Every keystroke is the port name exactly as typed: an inline completion
+    // would turn "COM1" into "COM10" and remember a port nobody chose.
+    PortComboBox->setCompleter(nullptr);
     PortComboBox->setMaxVisibleItems(25);
     PortComboBox->setToolTip("Номер порта к которому подключено устройства");
     FindPortButton = button(GroupBox1, "FindPortButton", "Определить", 168, 31, 89, 25);
@@ -150,13 +154,46 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
     on(WaveUpdateButton, &TMainForm::WaveUpdateButtonClick);
     connect(Timer1, &QTimer::timeout, this, [this] { runHandler(dialogs_, this, [this] { Timer1Timer(); }); });
     connect(Timer2, &QTimer::timeout, this, [this] { runHandler(dialogs_, this, [this] { Timer2Timer(); }); });
-    Timer1->start();
+    // Timer1 runs only while a firmware upload does: an idle 1 ms tick would do
+    // nothing but wake the program a thousand times a second.
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
 TMainForm::~TMainForm() = default;
+
+bool TMainForm::uploadRunning() const { return FirmwareUploading || SoundStream.has_value(); }
+
+// The rest of an upload must go to the controller it began on: the port cannot
+// be changed or searched while one runs.
+void TMainForm::updateUploadLocks() {
+    const bool free = !uploadRunning();
+    PortComboBox->setEnabled(free);
+    FindPortButton->setEnabled(free);
+}
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+    bool close = true;
+    runHandler(dialogs_, this, [&] { close = FormCloseQuery(); });
+    if (close)
+        e->accept();
+    else
+        e->ignore();
+}
+
+bool TMainForm::FormCloseQuery() {
+    if (!uploadRunning())
+        return true;
+    if (dialogs_.message(this, "Идет обновление. Прервать и выйти?", "Внимание", Buttons::OkCancel) != Answer::Ok)
+        return false;
+    Timer1->stop();
+    Timer2->stop();
+    FirmwareUploading = false;
+    SoundStream.reset();
+    updateUploadLocks();
+    return true;
+}
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ToolTip)
@@ -289,20 +326,20 @@ void TMainForm::BlowUpdateButtonClick() {
     SaveProgress->setValue(0);
     FirmwareUpload.emplace(Firmware.stream.data(), Firmware.stream.size(), Firmware.imageCrc, Firmware.imageSize);
     FirmwareUploading = true;
+    updateUploadLocks();
     Timer1->start();
 }
 
 void TMainForm::Timer1Timer() {
     Timer1->stop();
-    if (!FirmwareUploading || !FirmwareUpload) {
-        Timer1->start();
+    if (!FirmwareUploading || !FirmwareUpload)
         return;
-    }
     if (!FirmwareUpload->allSent()) {
         if (FirmwareUpload->sendNextBlock(*CurrentDevice) < 0) {
             dialogs_.message(this, "Ошибка при передачи данных", "Ошибка", Buttons::Ok);
             addLog("Обновление отменено.");
             FirmwareUploading = false;
+            updateUploadLocks();
             BlowUpdateButton->setEnabled(true);
             return;
         }
@@ -312,6 +349,7 @@ void TMainForm::Timer1Timer() {
     }
     SaveProgress->setValue(SaveProgress->maximum());
     FirmwareUploading = false;
+    updateUploadLocks();
     BlowUpdateButton->setEnabled(true);
     if (FirmwareUpload->commit(*CurrentDevice) < 0) {
         dialogs_.message(this, "Нет подтвеждения CRC", "Ошибка обновления.", Buttons::Ok);
@@ -325,7 +363,6 @@ void TMainForm::Timer1Timer() {
         return;
     CurrentDevice->RestartDevice();
     dialogs_.message(this, "Дождитесь звукового сигнала подключения устройства и нажмите OK", "Перезагрузка ...", Buttons::Ok);
-    Timer1->start();
 }
 
 // ---- sound bank update
@@ -349,6 +386,7 @@ void TMainForm::WaveUpdateButtonClick() {
         return;
     }
     SoundStream.emplace(Sound.stream, Sound.size, Sound.dataCrc, Sound.dataLength);
+    updateUploadLocks();
     SaveProgress->setRange(0, static_cast<int>(Sound.size / 1024 + 1));
     SaveProgress->setValue(0);
     Timer2->start();
@@ -364,6 +402,7 @@ void TMainForm::Timer2Timer() {
             dialogs_.message(this, "Ошибка при передачи данных", "Ошибка", Buttons::Ok);
             restoreWaveCaption();
             SoundStream.reset();
+            updateUploadLocks();
             return;
         }
         SaveProgress->setValue(SaveProgress->value() + 1);
@@ -373,6 +412,7 @@ void TMainForm::Timer2Timer() {
     SaveProgress->setValue(SaveProgress->maximum());
     const UploadStepper finished = *SoundStream;
     SoundStream.reset();
+    updateUploadLocks();
     restoreWaveCaption();
     if (finished.commit(*CurrentDevice) >= 0)
         dialogs_.message(this, "Данные успешно записаны.", "Сообщение", Buttons::Ok);

@@ -73,15 +73,20 @@ public:
     void Timer2Timer();
 
     void addLog(const QString& line);
+    // true: the window may close (asks first while an upload runs).
+    bool FormCloseQuery();
+    bool uploadRunning() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* e) override;
 
 private:
     // Reads the remembered port, writing the "COM5" default when there is none.
     std::string rememberedPort();
     void selectPort(const std::string& port);
     void restoreWaveCaption();
+    void updateUploadLocks();
     void showEditor();
     QString waveCaption() const;
 

@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
         owned = std::make_unique<ScreenshotDialogs>(screenshots);
     Dialogs& dialogs = *owned;
     Application app(argc, argv, dialogs);
-    QApplication::setApplicationDisplayName("Z58");
+    // No application display name: on X11 it would be appended to every
+    // window title (" — Z58"), and the titles are the program's own texts.
     // Standard buttons and dialogs in Russian, as on a Russian Windows.
     QTranslator translator;
     if (translator.load("qtbase_ru", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

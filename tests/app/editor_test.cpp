@@ -14,7 +14,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
 #include <QTest>
+#include <QSplitter>
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +49,18 @@ struct EditorTest : ::testing::Test, IsolatedSetup {
     // Selects like a user: through the tree's selection model, which may refuse.
     void select(QTreeWidgetItem* item) { editor.Tree->setCurrentItem(item); }
     std::string value(const char* key) { return list.parameters()[static_cast<size_t>(list.IndexOfKey(key))].value; }
+    // A user's click on a node's row.
+    void clickNode(QTreeWidgetItem* item) {
+        editor.Tree->scrollToItem(item);
+        QTest::mouseClick(editor.Tree->viewport(), Qt::LeftButton, {}, editor.Tree->visualItemRect(item).center());
+        QApplication::processEvents();
+    }
+    // Clicks into the edit box, selects what it holds and types over it.
+    void typeValue(const QString& text) {
+        QTest::mouseClick(editor.ValueEdit, Qt::LeftButton);
+        QTest::keyClick(editor.ValueEdit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(editor.ValueEdit, text);
+    }
 };
 
 } // namespace
@@ -58,7 +74,7 @@ TEST_F(EditorTest, tree_of_groups_and_parameters) {
     EXPECT_EQ(node(0)->text(0), "Настройки связи");
     EXPECT_EQ(node(0, 0)->text(0), "Пин код ");
     EXPECT_EQ(editor.windowTitle(), "Редактор параметров");
-    EXPECT_EQ(editor.size(), QSize(721, 473));
+    EXPECT_EQ(editor.Splitter1->size(), QSize(721, 473)) << "the client area below the menu bar";
 }
 
 TEST_F(EditorTest, selecting_group_hides_panel_and_parameter_shows_it) {
@@ -244,4 +260,132 @@ TEST_F(EditorTest, close_asks_only_after_unsaved_changes) {
     EXPECT_TRUE(editor.close());
     EXPECT_EQ(dialogs.asked.size(), asked);
     EXPECT_EQ(value("MicLevel"), "10") << "closing never undoes changes";
+}
+
+TEST_F(EditorTest, one_box_per_click_and_the_refused_text_stays_selected) {
+    clickNode(node(0));
+    clickNode(node(0, 6)); // MicLevel
+    ASSERT_EQ(editor.CurrentParameter, &list.parameter(static_cast<size_t>(list.IndexOfKey("MicLevel"))));
+    typeValue("0");
+    ASSERT_TRUE(editor.ValueEdit->hasFocus());
+    clickNode(node(0, 7)); // the focus leaves the box and the tree asks: one action
+    EXPECT_EQ(dialogs.asked.size(), 1u) << "one box for one click";
+    EXPECT_EQ(editor.Tree->currentItem(), node(0, 6));
+    EXPECT_FALSE(editor.ValueEdit->hasFocus());
+    EXPECT_EQ(editor.ValueEdit->selectedText(), "0") << "the whole refused text stays selected without the focus";
+
+    QTest::keyClick(editor.Tree, Qt::Key_Down);
+    QApplication::processEvents();
+    EXPECT_EQ(dialogs.asked.size(), 2u) << "one box for one key press";
+    EXPECT_EQ(editor.Tree->currentItem(), node(0, 6));
+    EXPECT_EQ(editor.ValueEdit->selectedText(), "0");
+
+    clickNode(node(1)); // a group node is refused too
+    EXPECT_EQ(dialogs.asked.size(), 3u);
+    EXPECT_EQ(editor.ValueEdit->selectedText(), "0");
+
+    typeValue("9");
+    clickNode(node(0, 7));
+    EXPECT_EQ(dialogs.asked.size(), 3u);
+    EXPECT_EQ(editor.Tree->currentItem(), node(0, 7));
+    EXPECT_EQ(value("MicLevel"), "9");
+}
+
+TEST_F(EditorTest, group_node_keeps_the_tree_width_and_the_client_area_is_721_by_473) {
+    EXPECT_EQ(editor.Splitter1->size(), QSize(721, 473)) << "below the menu bar";
+    clickNode(node(0));
+    clickNode(node(0, 6));
+    const int treeWidth = editor.Tree->width();
+    EXPECT_EQ(treeWidth, 297);
+    clickNode(node(1));
+    EXPECT_FALSE(editor.Panel1->isVisible());
+    EXPECT_EQ(editor.Tree->width(), treeWidth) << "hiding the panel must not widen the tree";
+    clickNode(node(1, 0));
+    EXPECT_TRUE(editor.Panel1->isVisible());
+    EXPECT_EQ(editor.Tree->width(), treeWidth);
+}
+
+TEST(editor_window, centred_on_its_owner_on_every_showing) {
+    IsolatedSetup setup;
+    FakeDialogs dialogs;
+    ParameterList list{embeddedText("PARAMETER_LIST")};
+    std::unique_ptr<DeviceInterface> device;
+    // Centres within a pixel (odd sizes); the owner sits where the editor fits
+    // on the offscreen screen.
+    const auto centred = [](const QRect& a, const QRect& b) {
+        const QPoint d = a.center() - b.center();
+        return std::abs(d.x()) <= 1 && std::abs(d.y()) <= 1;
+    };
+    QWidget owner;
+    owner.setGeometry(240, 48, 320, 505);
+    owner.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+    TParametersEditForm editor(dialogs, &device, &owner);
+    editor.Params = &list;
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    EXPECT_TRUE(centred(editor.geometry(), owner.geometry())) << editor.geometry().x() << "," << editor.geometry().y();
+    const QRect first = editor.geometry();
+    editor.hide();
+    editor.show();
+    EXPECT_EQ(editor.geometry(), first) << "the same place every time";
+    editor.hide();
+    owner.move(250, 60);
+    editor.show();
+    EXPECT_TRUE(centred(editor.geometry(), owner.geometry()));
+    EXPECT_EQ(editor.windowTitle(), "Редактор параметров");
+    editor.hide();
+}
+
+TEST_F(EditorTest, send_refuses_settings_too_long_for_the_controller) {
+    EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl"});
+    device = std::make_unique<Device>("COM7");
+    list.SetValueByKey("UserNumber1", std::string(1020, '5'));
+    auto* menu = editor.findChild<QMenuBar*>();
+    ASSERT_NE(menu, nullptr);
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(editor.SendAction).center());
+    QApplication::processEvents();
+    ASSERT_EQ(dialogs.asked.size(), 1u) << "refused before the question";
+    EXPECT_EQ(dialogs.asked[0].caption, "Ошибка");
+    EXPECT_TRUE(dialogs.asked[0].text.contains("не более 1015")) << dialogs.asked[0].text.toStdString();
+    EXPECT_TRUE(dialogs.asked[0].text.contains("UserNumber1"));
+    EXPECT_EQ(readWhole(dir / "emu.jsonl"), "") << "nothing sent";
+}
+
+TEST(editor_window, refused_text_stays_selected_after_a_real_message_box) {
+    IsolatedSetup setup;
+    QtDialogs dialogs;
+    ParameterList list{embeddedText("PARAMETER_LIST")};
+    list.LoadSettingsText("");
+    std::unique_ptr<DeviceInterface> device;
+    TParametersEditForm editor(dialogs, &device);
+    editor.Params = &list;
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    auto clickNode = [&](QTreeWidgetItem* item) {
+        editor.Tree->scrollToItem(item);
+        QTest::mouseClick(editor.Tree->viewport(), Qt::LeftButton, {}, editor.Tree->visualItemRect(item).center());
+        QApplication::processEvents();
+    };
+    QTreeWidgetItem* group = editor.Tree->topLevelItem(0);
+    clickNode(group);
+    clickNode(group->child(6));
+    QTest::mouseClick(editor.ValueEdit, Qt::LeftButton);
+    QTest::keyClick(editor.ValueEdit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(editor.ValueEdit, "0");
+    int boxes = 0;
+    QTimer answer; // a user pressing OK on every box that comes up
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            ++boxes;
+            box->accept();
+        }
+    });
+    answer.start(20);
+    clickNode(group->child(7));
+    QTest::qWait(200);
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(editor.Tree->currentItem(), group->child(6));
+    EXPECT_EQ(editor.ValueEdit->selectedText(), "0");
+    editor.Modified = false;
 }

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -39,10 +40,21 @@ struct MainWindowTest : ::testing::Test, IsolatedSetup {
     static std::string devicePort(TMainForm& f) { return static_cast<Device&>(*f.CurrentDevice).portName(); }
 };
 
+// Windows are driven as a user drives them: shown, and clicked.
+void shown(QWidget& w) {
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+}
+void click(QWidget* w) {
+    ASSERT_TRUE(w->isVisible() && w->isEnabled()) << w->objectName().toStdString();
+    QTest::mouseClick(w, Qt::LeftButton);
+}
+
 } // namespace
 
 TEST_F(MainWindowTest, captions_from_the_embedded_data) {
     TMainForm f(dialogs);
+    shown(f);
     EXPECT_EQ(f.windowTitle(), "Z58     Версия: 001.083");
     EXPECT_EQ(f.BlowUpdateButton->text(), "Обновить прошивку до 001.083");
     EXPECT_EQ(f.WaveUpdateButton->text(), "Обновить звук до 609375");
@@ -51,7 +63,7 @@ TEST_F(MainWindowTest, captions_from_the_embedded_data) {
     EXPECT_EQ(f.PortComboBox->itemText(0), "COM2");
     EXPECT_EQ(f.PortComboBox->itemText(253), "COM255");
     EXPECT_EQ(f.PortComboBox->maxVisibleItems(), 25);
-    EXPECT_TRUE(f.Timer1->isActive());
+    EXPECT_FALSE(f.Timer1->isActive()) << "Timer1 runs only during a firmware upload";
     EXPECT_FALSE(f.Timer2->isActive());
     EXPECT_EQ(f.Timer1->interval(), 1);
     EXPECT_EQ(f.Timer2->interval(), 10);
@@ -65,6 +77,7 @@ TEST_F(MainWindowTest, captions_from_the_embedded_data) {
 
 TEST_F(MainWindowTest, first_start_remembers_com5_and_the_device_uses_it) {
     TMainForm f(dialogs);
+    shown(f);
     EXPECT_EQ(remembered(), "COM5\n");
     EXPECT_EQ(f.PortComboBox->currentText(), "COM5");
     EXPECT_EQ(devicePort(f), "COM5") << "not the empty name read before the default was written";
@@ -73,6 +86,7 @@ TEST_F(MainWindowTest, first_start_remembers_com5_and_the_device_uses_it) {
 TEST_F(MainWindowTest, remembered_port_outside_the_list) {
     remember("COM1");
     TMainForm f(dialogs);
+    shown(f);
     EXPECT_EQ(f.PortComboBox->currentIndex(), -1);
     EXPECT_EQ(f.PortComboBox->currentText(), "");
     EXPECT_EQ(remembered(), "COM1\n");
@@ -82,6 +96,7 @@ TEST_F(MainWindowTest, remembered_port_outside_the_list) {
 TEST_F(MainWindowTest, typing_writes_every_partial_text_and_replaces_the_device) {
     remember("COM7");
     TMainForm f(dialogs);
+    shown(f);
     f.PortComboBox->lineEdit()->clear();
     EXPECT_EQ(remembered(), "\n");
     QTest::keyClicks(f.PortComboBox->lineEdit(), "COM1");
@@ -98,8 +113,9 @@ TEST_F(MainWindowTest, information_buttons) {
     auto emu = emulator({"--version", "001.050", "--serial", "2147483648"});
     remember("COM7");
     TMainForm f(dialogs);
-    f.GetVersionButtonClick();
-    f.GetSerialButtonClick();
+    shown(f);
+    click(f.GetVersionButton);
+    click(f.GetSerialButton);
     EXPECT_EQ(log(f), QStringList({"Тип устройства   : Z58 (r2)", "Версия прошивки : 001.050",
                                    "Серийный номер устройства -2147483648"}));
     EXPECT_TRUE(dialogs.asked.empty());
@@ -109,16 +125,18 @@ TEST_F(MainWindowTest, other_device_type_is_shown_unchanged) {
     auto emu = emulator({"--type", "qv_r2"});
     remember("COM7");
     TMainForm f(dialogs);
-    f.GetVersionButtonClick();
+    shown(f);
+    click(f.GetVersionButton);
     EXPECT_EQ(log(f).value(0), "Тип устройства   : qv_r2");
 }
 
 TEST_F(MainWindowTest, failures_show_their_boxes_and_log_nothing) {
     remember("COM9");
     TMainForm f(dialogs);
-    f.GetSerialButtonClick();
-    f.GetVersionButtonClick();
-    f.ReadButtonClick();
+    shown(f);
+    click(f.GetSerialButton);
+    click(f.GetVersionButton);
+    click(f.ReadButton);
     ASSERT_EQ(dialogs.asked.size(), 3u);
     EXPECT_EQ(dialogs.asked[0].text, "Устройство не подключено или занято.");
     EXPECT_EQ(dialogs.asked[0].caption, "Загрузка не возможна");
@@ -133,6 +151,7 @@ TEST_F(MainWindowTest, find_port_selects_the_emulator) {
     auto emu = std::make_unique<EmulatorProcess>(std::vector<std::string>{"--register", "COM3"});
     remember("COM9");
     TMainForm f(dialogs);
+    shown(f);
     // The search's message boxes come through the core's notifier.
     struct Forward : z58::Notifier {
         Dialogs* d;
@@ -142,7 +161,7 @@ TEST_F(MainWindowTest, find_port_selects_the_emulator) {
     } forward;
     forward.d = &dialogs;
     z58::Notifier* previous = z58::setNotifier(&forward);
-    f.FindPortButtonClick();
+    click(f.FindPortButton);
     z58::setNotifier(previous);
     EXPECT_EQ(f.PortComboBox->currentText(), "COM3");
     EXPECT_EQ(remembered(), "COM3\n");
@@ -154,9 +173,10 @@ TEST_F(MainWindowTest, read_loads_the_controller_text_and_shows_the_editor) {
     auto emu = emulator({"--settings-text", "MicLevel=10\\nBogus=1\\n"});
     remember("COM7");
     TMainForm f(dialogs);
+    shown(f);
     TParametersEditForm editor(dialogs, &f.CurrentDevice);
     f.setEditor(&editor);
-    f.ReadButtonClick();
+    click(f.ReadButton);
     EXPECT_EQ(dialogs.modals, 1);
     EXPECT_EQ(editor.Params, f.Parameters());
     EXPECT_EQ(f.Parameters()->SettingsText(), "MicLevel=10\n");
@@ -164,16 +184,17 @@ TEST_F(MainWindowTest, read_loads_the_controller_text_and_shows_the_editor) {
 
 TEST_F(MainWindowTest, open_file) {
     TMainForm f(dialogs);
+    shown(f);
     TParametersEditForm editor(dialogs, &f.CurrentDevice);
     f.setEditor(&editor);
     f.Parameters()->SetValueByKey("MicLevel", "3");
-    f.OpenFileButtonClick(); // cancelled
+    click(f.OpenFileButton); // cancelled
     EXPECT_EQ(dialogs.modals, 0);
     EXPECT_EQ(dialogs.lastFilter, "текстовые файлы настроек | *.txt");
     EXPECT_EQ(dialogs.lastSuffix, "txt");
     std::ofstream(dir / "empty.txt").close();
     dialogs.files.push_back(QString::fromStdString(dir / "empty.txt"));
-    f.OpenFileButtonClick();
+    click(f.OpenFileButton);
     EXPECT_EQ(dialogs.modals, 1);
     EXPECT_EQ(f.Parameters()->SettingsText(), "") << "a zero-byte file gives every default";
     dialogs.files.push_back(QString::fromStdString(dir / "missing.txt"));
@@ -183,6 +204,7 @@ TEST_F(MainWindowTest, open_file) {
 
 TEST_F(MainWindowTest, errors_escaping_a_handler_are_shown_and_the_program_goes_on) {
     TMainForm f(dialogs);
+    shown(f);
     dialogs.files.push_back(QString::fromStdString(dir / "missing.txt"));
     QTest::mouseClick(f.OpenFileButton, Qt::LeftButton);
     ASSERT_EQ(dialogs.errors.size(), 1u);
@@ -204,7 +226,8 @@ TEST_F(MainWindowTest, firmware_job_uploads_confirms_and_restarts) {
     auto emu = emulator({"--version", "001.050"});
     remember("COM7");
     TMainForm f(dialogs);
-    f.BlowUpdateButtonClick();
+    shown(f);
+    click(f.BlowUpdateButton);
     ASSERT_EQ(dialogs.asked.size(), 1u) << "no version question for an older controller";
     EXPECT_EQ(dialogs.asked[0].caption, "Внимание");
     EXPECT_TRUE(dialogs.asked[0].text.startsWith("После обновления возможно произойдет сброс настроек.\n"));
@@ -221,7 +244,7 @@ TEST_F(MainWindowTest, firmware_job_uploads_confirms_and_restarts) {
     EXPECT_EQ(dialogs.asked[2].caption, "Перезагрузка ...");
     EXPECT_TRUE(fileContainsSoon(dir / "emu.jsonl", "{\"type\":15,"));
     EXPECT_NE(emuLog().find("\"offset\":103424,\"block\":714"), std::string::npos);
-    EXPECT_TRUE(f.Timer1->isActive());
+    EXPECT_FALSE(f.Timer1->isActive()) << "no idle ticks once the job is over";
 }
 
 TEST_F(MainWindowTest, firmware_version_question_and_declined_restart) {
@@ -231,8 +254,9 @@ TEST_F(MainWindowTest, firmware_version_question_and_declined_restart) {
         remember("COM7");
         FakeDialogs d;
         TMainForm f(d);
+        shown(f);
         d.answers = {Answer::Ok, Answer::No};
-        f.BlowUpdateButtonClick();
+        click(f.BlowUpdateButton);
         ASSERT_EQ(d.asked.size(), 2u);
         EXPECT_EQ(d.asked[1].buttons, Buttons::YesNo);
         EXPECT_EQ(d.asked[1].text, "Устройство уже содержит новейшую или равную версию.\n" + QString(25, ' ') + "Обновлять или нет?");
@@ -243,8 +267,9 @@ TEST_F(MainWindowTest, firmware_version_question_and_declined_restart) {
     remember("COM7");
     FakeDialogs d;
     TMainForm f(d);
+    shown(f);
     d.answers = {Answer::Ok, Answer::Yes, Answer::Cancel};
-    f.BlowUpdateButtonClick();
+    click(f.BlowUpdateButton);
     runFirmwareTicks(f);
     EXPECT_EQ(log(f).last(), "Загрузка закончена.");
     EXPECT_EQ(emuLog().find("{\"type\":15,"), std::string::npos) << "restart declined: nothing sent";
@@ -256,7 +281,8 @@ TEST_F(MainWindowTest, firmware_fault_mid_upload_cancels) {
     auto emu = emulator({"--version", "001.050", "--stop-ack-after", "10", "--slow", "0"});
     remember("COM7");
     TMainForm f(dialogs);
-    f.BlowUpdateButtonClick();
+    shown(f);
+    click(f.BlowUpdateButton);
     const int ticks = runFirmwareTicks(f);
     EXPECT_EQ(ticks, 11);
     EXPECT_EQ(dialogs.asked.back().text, "Ошибка при передачи данных");
@@ -273,7 +299,8 @@ TEST_F(MainWindowTest, firmware_refused_crc_and_absent_controller) {
         remember("COM7");
         FakeDialogs d;
         TMainForm f(d);
-        f.BlowUpdateButtonClick();
+        shown(f);
+        click(f.BlowUpdateButton);
         runFirmwareTicks(f);
         EXPECT_EQ(d.asked.back().text, "Нет подтвеждения CRC");
         EXPECT_EQ(d.asked.back().caption, "Ошибка обновления.");
@@ -282,7 +309,8 @@ TEST_F(MainWindowTest, firmware_refused_crc_and_absent_controller) {
     remember("COM9");
     FakeDialogs d;
     TMainForm f(d);
-    f.BlowUpdateButtonClick();
+    shown(f);
+    click(f.BlowUpdateButton);
     EXPECT_EQ(d.asked.back().text, "Устройство не подключено или занято");
     EXPECT_EQ(f.Memo1->toPlainText(), "");
     EXPECT_TRUE(f.BlowUpdateButton->isEnabled());
@@ -292,7 +320,8 @@ TEST_F(MainWindowTest, sound_job) {
     auto emu = emulator();
     remember("COM7");
     TMainForm f(dialogs);
-    f.WaveUpdateButtonClick();
+    shown(f);
+    click(f.WaveUpdateButton);
     EXPECT_EQ(f.WaveUpdateButton->text(), "Стоп");
     EXPECT_TRUE(f.Timer2->isActive());
     EXPECT_EQ(f.SaveProgress->maximum(), 596);
@@ -317,7 +346,8 @@ TEST_F(MainWindowTest, sound_job_failures) {
     auto emu = emulator({"--refuse-crc"});
     remember("COM7");
     TMainForm f(dialogs);
-    f.WaveUpdateButtonClick();
+    shown(f);
+    click(f.WaveUpdateButton);
     while (f.SoundStream)
         f.Timer2Timer();
     EXPECT_EQ(dialogs.asked.back().text, "Нет подтвеждения CRC");
@@ -325,7 +355,7 @@ TEST_F(MainWindowTest, sound_job_failures) {
 
     auto silent = std::make_unique<EmulatorProcess>(std::vector<std::string>{"--register", "COM8", "--stop-ack-after", "3"});
     f.PortComboBox->setEditText("COM8");
-    f.WaveUpdateButtonClick();
+    click(f.WaveUpdateButton);
     int ticks = 0;
     while (f.SoundStream) {
         f.Timer2Timer();
@@ -334,6 +364,99 @@ TEST_F(MainWindowTest, sound_job_failures) {
     EXPECT_EQ(ticks, 4);
     EXPECT_EQ(dialogs.asked.back().text, "Ошибка при передачи данных");
     EXPECT_EQ(f.WaveUpdateButton->text(), "Обновить звук до 609375");
+}
+
+TEST_F(MainWindowTest, port_box_uses_exactly_the_typed_text) {
+    remember("COM7");
+    TMainForm f(dialogs);
+    shown(f);
+    QLineEdit* edit = f.PortComboBox->lineEdit();
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(edit, "C");
+    EXPECT_EQ(edit->text(), "C") << "no inline completion to COM2";
+    EXPECT_EQ(remembered(), "C\n");
+    EXPECT_EQ(devicePort(f), "C");
+    QTest::keyClicks(edit, "OM1");
+    EXPECT_EQ(edit->text(), "COM1");
+    EXPECT_EQ(remembered(), "COM1\n");
+    EXPECT_EQ(devicePort(f), "COM1");
+    QTest::keyClick(edit, Qt::Key_Tab);
+    QApplication::processEvents();
+    EXPECT_EQ(f.PortComboBox->currentText(), "COM1") << "leaving the box keeps the text";
+    EXPECT_EQ(remembered(), "COM1\n");
+    EXPECT_EQ(devicePort(f), "COM1");
+}
+
+TEST_F(MainWindowTest, uploads_lock_the_port_and_closing_asks_first) {
+    auto emu = emulator();
+    remember("COM7");
+    TMainForm f(dialogs);
+    shown(f);
+    click(f.WaveUpdateButton);
+    ASSERT_TRUE(f.SoundStream);
+    EXPECT_FALSE(f.PortComboBox->isEnabled());
+    EXPECT_FALSE(f.FindPortButton->isEnabled());
+    EXPECT_TRUE(f.GetVersionButton->isEnabled()) << "the other buttons keep working between blocks";
+    QTest::mouseClick(f.FindPortButton, Qt::LeftButton);
+    const size_t asked = dialogs.asked.size();
+
+    dialogs.answers = {Answer::Cancel};
+    f.close();
+    ASSERT_EQ(dialogs.asked.size(), asked + 1);
+    EXPECT_EQ(dialogs.asked.back().text, "Идет обновление. Прервать и выйти?");
+    EXPECT_EQ(dialogs.asked.back().buttons, Buttons::OkCancel);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.SoundStream) << "Cancel keeps the upload going";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.SaveProgress->value() >= 5; }, 10000));
+
+    f.close(); // OK
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_FALSE(f.SoundStream);
+    EXPECT_FALSE(f.Timer2->isActive());
+    const auto blocks = emuLog().size();
+    QTest::qWait(100);
+    EXPECT_EQ(emuLog().size(), blocks) << "nothing more is sent after the window closed";
+    EXPECT_TRUE(f.PortComboBox->isEnabled());
+
+    // The firmware job locks the same way and lets go when it ends.
+    auto emu2 = std::make_unique<EmulatorProcess>(std::vector<std::string>{"--register", "COM8", "--version", "001.050"});
+    remember("COM8");
+    FakeDialogs d;
+    TMainForm g(d);
+    shown(g);
+    click(g.BlowUpdateButton);
+    ASSERT_TRUE(g.FirmwareUploading);
+    EXPECT_FALSE(g.PortComboBox->isEnabled());
+    EXPECT_FALSE(g.FindPortButton->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !g.FirmwareUploading; }, 20000));
+    EXPECT_TRUE(g.PortComboBox->isEnabled());
+    EXPECT_TRUE(g.FindPortButton->isEnabled());
+    EXPECT_EQ(log(g).last(), "Загрузка закончена.");
+    EXPECT_TRUE(g.close()) << "no question once the job is over";
+}
+
+TEST_F(MainWindowTest, titles_are_the_programs_own_texts) {
+    TMainForm f(dialogs);
+    shown(f);
+    EXPECT_EQ(f.windowTitle(), "Z58     Версия: 001.083");
+    EXPECT_EQ(f.windowHandle()->title(), "Z58     Версия: 001.083");
+    EXPECT_TRUE(QGuiApplication::applicationDisplayName() == QCoreApplication::applicationName())
+        << "a display name set would be appended to every title on X11";
+}
+
+TEST(message_boxes, a_long_caption_widens_the_box) {
+    const QString caption = "Заголовок длиннее короткого текста окна";
+    int width = 0;
+    QTimer::singleShot(50, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            width = box->width();
+            box->close();
+        }
+    });
+    QtDialogs dialogs;
+    dialogs.message(nullptr, "Да", caption, Buttons::Ok);
+    EXPECT_GE(width, captionWidth(caption));
 }
 
 TEST(russian_buttons, standard_buttons_are_translated) {
