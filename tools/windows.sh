@@ -41,13 +41,14 @@ emulator() { # emulator COMn [z58emu options...]
 }
 emulator COM7
 emulator COM8 --silent
+emulator COM9 --stray 3
 
 total=0
 failed=0
 for suite in link_tests params_tests device_tests windows_tests; do
     exe="$WIN/tests/$suite.exe"
     echo "== $suite (Wine)"
-    if Z58_WIN_PORT=COM7 Z58_WIN_SILENT_PORT=COM8 wine "$exe" > "$WORK/$suite.log" 2>&1; then
+    if Z58_WIN_PORT=COM7 Z58_WIN_SILENT_PORT=COM8 Z58_WIN_STRAY_PORT=COM9 wine "$exe" > "$WORK/$suite.log" 2>&1; then
         status=ok
     else
         status=FAILED

@@ -92,6 +92,36 @@ TEST_F(Win32Test, silent_controller_fails_after_four_seconds) {
     EXPECT_EQ(serial, 7u);
 }
 
+TEST_F(Win32Test, silent_wait_sleeps_instead_of_spinning) {
+    Device d(silent);
+    std::uint32_t serial = 0;
+    FILETIME created, exited, kernel0, user0, kernel1, user1;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel0, &user0);
+    const auto t0 = SteadyClock::now();
+    EXPECT_EQ(d.GetSerialNumber(serial), -2);
+    const double wall = static_cast<double>(msSince(t0)) / 1000.0;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel1, &user1);
+    auto seconds = [](const FILETIME& a, const FILETIME& b) {
+        const auto v = [](const FILETIME& f) { return (static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+        return static_cast<double>(v(b) - v(a)) / 1e7;
+    };
+    const double cpu = seconds(kernel0, kernel1) + seconds(user0, user1);
+    EXPECT_LT(cpu, 0.5 * wall) << "cpu " << cpu << " s of " << wall << " s";
+}
+
+TEST_F(Win32Test, stray_bytes_before_an_exchange_are_discarded) {
+    const std::string stray = env("Z58_WIN_STRAY_PORT");
+    if (stray.empty())
+        GTEST_SKIP() << "needs a controller that sends stray bytes after each reply";
+    Device d(stray);
+    std::uint32_t serial = 0;
+    EXPECT_EQ(d.GetSerialNumber(serial), 1);
+    ::Sleep(50);
+    const auto t0 = SteadyClock::now();
+    EXPECT_EQ(d.BeginFirmwareUpdate(), 1);
+    EXPECT_LT(msSince(t0), 2000);
+}
+
 TEST_F(Win32Test, read_on_a_silent_line_waits_count_plus_one_second) {
     VCOM_Port p(silent.c_str());
     ASSERT_TRUE(p.open());
