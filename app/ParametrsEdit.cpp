@@ -30,6 +30,7 @@ const char kCaption[] = "Редактор параметров";
 constexpr int kClientWidth = 721;
 constexpr int kClientHeight = 473;
 constexpr int kTreeWidth = 297;
+constexpr int kPanelMinimumWidth = 100;
 const char kCaptionModified[] = "Редактор параметров. Настройки изменены!";
 
 // Keeps characters that Windows-1251 cannot hold out of the edit box: the
@@ -89,6 +90,8 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
     // panel for a group node must not hand its width to the tree.
     auto* holder = new QWidget(Splitter1);
     holder->setObjectName("Panel1Holder");
+    // Its own minimum, so a wider font's size hints cannot take the tree's 297.
+    holder->setMinimumWidth(kPanelMinimumWidth);
     auto* holding = new QVBoxLayout(holder);
     holding->setContentsMargins(0, 0, 0, 0);
     Panel1 = new QWidget(holder);

@@ -2,6 +2,7 @@
 #include "Device.h"
 #include "EmulatorProcess.h"
 #include "FakeDialogs.h"
+#include "PortSettingStore.h"
 #include "ParametrsEdit.h"
 #include "TempDir.h"
 #include "WaitFor.h"
@@ -25,11 +26,17 @@ namespace {
 struct MainWindowTest : ::testing::Test, IsolatedSetup {
     FakeDialogs dialogs;
 
+#ifdef _WIN32
+    // The registry value, with the line end the file store writes on POSIX.
+    void remember(const std::string& port) { portSettingStore().write(port); }
+    std::string remembered() { return portSettingStore().read() + "\n"; }
+#else
     void remember(const std::string& port) {
         std::filesystem::create_directories(dir / "config/z58");
         std::ofstream(dir / "config/z58/port") << port << "\n";
     }
     std::string remembered() { return readWhole(dir / "config/z58/port"); }
+#endif
     std::unique_ptr<EmulatorProcess> emulator(std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {"--register", "COM7", "--log", dir / "emu.jsonl"};
         args.insert(args.end(), extra.begin(), extra.end());

@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 struct TempDir {
     std::filesystem::path path;
@@ -60,9 +63,16 @@ struct ScopedEnv {
 };
 
 // A private port alias folder and configuration folder for one test, so tests
-// never touch the user's real ones.
+// never touch the user's real ones. On Windows the remembered port is the
+// registry value, in the Windows stage's private Wine prefix: it starts absent.
 struct IsolatedSetup {
     TempDir dir;
     ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
     ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
+#ifdef _WIN32
+    IsolatedSetup() {
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+            ::RegDeleteKeyValueA(root, "SOFTWARE\\KM\\QV_USB_PORT", "Port");
+    }
+#endif
 };
