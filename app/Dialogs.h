@@ -50,6 +50,15 @@ void fitCaption(QMessageBox& box, const QString& caption);
 template <class F>
 void runHandler(Dialogs& dialogs, QWidget* owner, F&& handler);
 
+// Runs a window's close query like an event handler: the window closes unless
+// the query answers false (an error that escapes it is shown, and it closes).
+template <class Query>
+bool runCloseQuery(Dialogs& dialogs, QWidget* owner, Query&& query) {
+    bool close = true;
+    runHandler(dialogs, owner, [&] { close = query(); });
+    return close;
+}
+
 #include <exception>
 template <class F>
 void runHandler(Dialogs& dialogs, QWidget* owner, F&& handler) {

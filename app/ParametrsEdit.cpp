@@ -369,9 +369,7 @@ bool TParametersEditForm::FormCloseQuery() {
 }
 
 void TParametersEditForm::closeEvent(QCloseEvent* e) {
-    bool close = true;
-    runHandler(dialogs_, this, [&] { close = FormCloseQuery(); });
-    if (close)
+    if (runCloseQuery(dialogs_, this, [this] { return FormCloseQuery(); }))
         e->accept();
     else
         e->ignore();

@@ -174,9 +174,7 @@ void TMainForm::updateUploadLocks() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {
-    bool close = true;
-    runHandler(dialogs_, this, [&] { close = FormCloseQuery(); });
-    if (close)
+    if (runCloseQuery(dialogs_, this, [this] { return FormCloseQuery(); }))
         e->accept();
     else
         e->ignore();
