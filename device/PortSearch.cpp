@@ -2,10 +2,13 @@
 // and remembers the port.
 #include "Cp1251.h"
 #include "Device.h"
+#include "PortList.h"
 #include "PortProbe.h"
 
 bool Device::FindDevicePort(z58::OwnerHandle owner) {
     const std::string before = portName();
+    // A controller plugged in since the last look gets its COMn name first.
+    refreshPortNames();
     for (int n = 2; n <= kLastSearchedPort; ++n) {
         const std::string name = "COM" + std::to_string(n);
         if (!probeSerialPort(name))

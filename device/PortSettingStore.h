@@ -10,6 +10,8 @@ public:
     virtual std::string read() = 0;
     // False when the value could not be stored.
     virtual bool write(const std::string& port) = 0;
+    // Where the value lives, for people ("~/.config/z58/port", a registry key).
+    virtual std::string location() const = 0;
 };
 
 // The platform's store; lives as long as the program.

@@ -19,6 +19,7 @@ public:
 
     std::string read() override;
     bool write(const std::string& port) override;
+    std::string location() const override;
 
     static LSTATUS createKey(HKEY root, HKEY* key);
 

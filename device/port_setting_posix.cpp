@@ -31,6 +31,8 @@ public:
         return line;
     }
 
+    std::string location() const override { return settingFile().string(); }
+
     bool write(const std::string& port) override {
         const auto file = settingFile();
         std::error_code ec;

@@ -38,6 +38,10 @@ bool RegistryPortSettingStore::write(const std::string& port) {
     return writeTo(HKEY_LOCAL_MACHINE, port) || writeTo(HKEY_CURRENT_USER, port);
 }
 
+std::string RegistryPortSettingStore::location() const {
+    return std::string("HKEY_LOCAL_MACHINE\\") + kSubKey + "\\Port (или HKEY_CURRENT_USER\\" + kSubKey + "\\Port)";
+}
+
 PortSettingStore& portSettingStore() {
     static RegistryPortSettingStore store;
     return store;

@@ -62,13 +62,16 @@ struct ScopedEnv {
     }
 };
 
-// A private port alias folder and configuration folder for one test, so tests
+// A private port alias folder, configuration folder and device tree for one test, so tests
 // never touch the user's real ones. On Windows the remembered port is the
 // registry value, in the Windows stage's private Wine prefix: it starts absent.
 struct IsolatedSetup {
     TempDir dir;
     ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
     ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
+    // No real serial device of the machine running the tests joins their ports.
+    ScopedEnv sysfs{"Z58_SYSFS_ROOT", dir / "sys"};
+    ScopedEnv dev{"Z58_DEV_ROOT", dir / "dev"};
 #ifdef _WIN32
     IsolatedSetup() {
         for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
