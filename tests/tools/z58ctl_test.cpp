@@ -169,3 +169,32 @@ TEST_F(CtlTest, find_port_remembers) {
     EXPECT_EQ(readWhole(dir / "config/z58/port"), "COM3\n");
     EXPECT_EQ(ctl({"serial"}).out, "305419896\n") << "the remembered port is the default";
 }
+
+#include "FakeSysfs.h"
+
+TEST_F(CtlTest, ports_lists_present_ports_with_their_names) {
+    FakeSysfs tree(dir.path / "sys", dir.path / "dev");
+    tree.addUsb("ttyACM0", "1d50", "6018", "A1", "Z58 GSM controller");
+    tree.addUart("ttyS0", "4");
+    const auto r = ctl({"ports"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "COM2\t" + (dir / "dev/ttyACM0") + "\t1d50:6018\tA1\tUSB: Z58 GSM controller\n" + "COM3\t" +
+                         (dir / "dev/ttyS0") + "\t-\t-\tПоследовательный порт ttyS0\n");
+    EXPECT_EQ(ctl({"ports", "extra"}).exitCode, 2);
+}
+
+TEST_F(CtlTest, doctor_and_failures_say_why_a_port_cannot_be_used) {
+    std::filesystem::create_directories(dir / "ports");
+    std::filesystem::create_symlink(dir / "dev/ttyACM9", dir / "ports/COM9");
+    const auto serial = ctl({"--port", "COM9", "serial"});
+    EXPECT_EQ(serial.exitCode, 1);
+    EXPECT_NE(serial.err.find("COM9 ведёт на " + (dir / "dev/ttyACM9") + ", а такого устройства нет"), std::string::npos)
+        << serial.err;
+
+    const auto doctor = ctl({"doctor"});
+    EXPECT_EQ(doctor.exitCode, 0);
+    EXPECT_NE(doctor.out.find("Последовательных портов не найдено"), std::string::npos) << doctor.out;
+    EXPECT_NE(doctor.out.find("COM9 (задан вручную) -> " + (dir / "dev/ttyACM9") + "  устройства нет"), std::string::npos)
+        << doctor.out;
+    EXPECT_NE(doctor.out.find("Запомненный порт: (нет, будет COM5)"), std::string::npos) << doctor.out;
+}

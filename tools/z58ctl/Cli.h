@@ -50,6 +50,8 @@ int checkCommand(const Args& a);
 int smsCommand(const Args& a);
 int normalizeCommand(const Args& a);
 int findPortCommand(const Args& a);
+int portsCommand(const Args& a);
+int doctorCommand(const Args& a);
 int serialCommand(const Args& a);
 int versionCommand(const Args& a);
 int readSettingsCommand(const Args& a);

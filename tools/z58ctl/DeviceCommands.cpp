@@ -5,6 +5,8 @@
 #include "Device.h"
 #include "Embedded.h"
 #include "ParameterList.h"
+#include "PortList.h"
+#include "PortProblem.h"
 #include "SettingsFile.h"
 #include "SettingsLimit.h"
 #include "Upload.h"
@@ -19,12 +21,20 @@
 namespace cli {
 namespace {
 
+// The port of this run's device, so a failure can say why the port would not open.
+std::string g_port;
+
 std::unique_ptr<Device> openDevice(const Args& a) {
-    return a.port.empty() ? std::make_unique<Device>() : std::make_unique<Device>(a.port);
+    refreshPortNames(); // a controller plugged in a moment ago has its COMn now
+    auto device = a.port.empty() ? std::make_unique<Device>() : std::make_unique<Device>(a.port);
+    g_port = device->portName();
+    return device;
 }
 
 int deviceFailure(const char* what, int code) {
     err(std::string(what) + ": " + result::describe(code) + " (" + std::to_string(code) + ")");
+    if (const std::string why = portProblem(g_port); !why.empty())
+        err(why);
     return kFailed;
 }
 
@@ -106,7 +116,30 @@ int findPortCommand(const Args& a) {
         else
             err(caption + ": " + visible(text, true));
     }
+    if (!found)
+        for (const PresentPort& p : refreshPortNames())
+            if (const std::string why = p.name.empty() ? std::string() : portProblem(p.name); !why.empty())
+                err(p.name + ": " + why);
     return found ? kOk : kFailed;
+}
+
+int portsCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl ports"))
+        return kUsage;
+    for (const PresentPort& p : refreshPortNames()) {
+        const std::string line = (p.name.empty() ? "-" : p.name) + "\t" + p.device + "\t" + usbIds(p) + "\t" +
+                                 (p.serial.empty() ? "-" : p.serial) + "\t" + p.description;
+        std::fputs((visible(line, true) + "\n").c_str(), stdout);
+    }
+    return kOk;
+}
+
+int doctorCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl doctor"))
+        return kUsage;
+    for (const std::string& line : portDoctorReport())
+        std::fputs((visible(line, false) + "\n").c_str(), stdout);
+    return kOk;
 }
 
 int serialCommand(const Args& a) {

@@ -72,6 +72,9 @@ const char kHelp[] =
     "\n"
     "Device commands (the port: --port NAME|PATH, default the remembered port):\n"
     "  find-port              search COM2..COM254 for the controller and remember its port\n"
+    "  ports                  the serial ports present now: COM name, device, USB vendor:product,\n"
+    "                         serial number, description (tab-separated)\n"
+    "  doctor                 every check of the port set-up, with what to do about each\n"
     "  serial                 print the serial number\n"
     "  version                print device type, firmware version and build date\n"
     "  read-settings [FILE]   read the settings and save them as a settings file (stdout without FILE)\n"
@@ -99,6 +102,8 @@ int main(int argc, char** rawArgv) {
         {"sms", cli::smsCommand},
         {"normalize", cli::normalizeCommand},
         {"find-port", cli::findPortCommand},
+        {"ports", cli::portsCommand},
+        {"doctor", cli::doctorCommand},
         {"serial", cli::serialCommand},
         {"version", cli::versionCommand},
         {"read-settings", cli::readSettingsCommand},
