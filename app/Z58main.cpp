@@ -5,6 +5,9 @@
 #include "Dialogs.h"
 #include "Embedded.h"
 #include "ParametrsEdit.h"
+#include "PortList.h"
+#include "PortListBox.h"
+#include "PortProblem.h"
 #include "PortSettingStore.h"
 #include "SettingsFile.h"
 #include "crc32.h"
@@ -50,7 +53,7 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
     GroupBox1 = new QGroupBox(" Порт подключения ", this);
     GroupBox1->setObjectName("GroupBox1");
     GroupBox1->setGeometry(20, 16, 277, 89);
-    PortComboBox = new QComboBox(GroupBox1);
+    PortComboBox = new PortListBox(GroupBox1);
     PortComboBox->setObjectName("PortComboBox");
     PortComboBox->setGeometry(16, 33, 113, 21);
     PortComboBox->setEditable(true);
@@ -133,6 +136,7 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
         CurrentDevice->SetPortName(port);
     for (int n = kFirstListedPort; n <= kLastListedPort; ++n)
         PortComboBox->addItem("COM" + QString::number(n));
+    PortComboBox->refreshMarks();
     selectPort(port);
     PortComboBox->blockSignals(false);
 
@@ -201,6 +205,26 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TMainForm::addLog(const QString& line) { Memo1->appendPlainText(line); }
 
+// The boxes say only "not connected or busy"; where the OS tells why the port
+// cannot be used, the log says it too.
+void TMainForm::logPortProblem() {
+    if (!CurrentDevice)
+        return;
+    const std::string why = portProblem(static_cast<Device*>(CurrentDevice.get())->portName());
+    if (!why.empty())
+        addLog(QString::fromUtf8(why.c_str()));
+}
+
+void TMainForm::logSearchProblems() {
+    for (const PresentPort& p : refreshPortNames()) {
+        if (p.name.empty())
+            continue;
+        const std::string why = portProblem(p.name);
+        if (!why.empty())
+            addLog(QString::fromStdString(p.name) + ": " + QString::fromUtf8(why.c_str()));
+    }
+}
+
 std::string TMainForm::rememberedPort() {
     std::string port = portSettingStore().read();
     if (port.empty()) {
@@ -233,6 +257,8 @@ void TMainForm::FindPortButtonClick() {
         return;
     if (CurrentDevice->FindDevicePort(this))
         selectPort(rememberedPort());
+    else
+        logSearchProblems();
 }
 
 void TMainForm::GetSerialButtonClick() {
@@ -240,6 +266,7 @@ void TMainForm::GetSerialButtonClick() {
         return;
     std::uint32_t serial = 0;
     if (CurrentDevice->GetSerialNumber(serial) < 0) {
+        logPortProblem();
         dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
         return;
     }
@@ -251,6 +278,7 @@ void TMainForm::GetVersionButtonClick() {
         return;
     std::string text;
     if (CurrentDevice->GetVersionInfo(text) < 0) {
+        logPortProblem();
         dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
         return;
     }
@@ -271,6 +299,7 @@ void TMainForm::showEditor() {
 void TMainForm::ReadButtonClick() {
     std::string text;
     if (!CurrentDevice || CurrentDevice->ReadSettings(text) < 0) {
+        logPortProblem();
         dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
         return;
     }
@@ -299,6 +328,7 @@ void TMainForm::BlowUpdateButtonClick() {
         return;
     std::string text;
     if (CurrentDevice->GetVersionInfo(text) < 0) {
+        logPortProblem();
         dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
         return;
     }
@@ -314,6 +344,7 @@ void TMainForm::BlowUpdateButtonClick() {
     BlowUpdateButton->setEnabled(false);
     addLog("Подготовка к обновлению, ждите ...");
     if (CurrentDevice->BeginFirmwareUpdate() < 0) {
+        logPortProblem();
         dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
         addLog("Обновление отменено.");
         BlowUpdateButton->setEnabled(true);
@@ -379,6 +410,7 @@ void TMainForm::WaveUpdateButtonClick() {
     WaveUpdateButton->setText("Стоп");
     addLog("Подготовка к записи, ждите...");
     if (CurrentDevice->BeginSoundUpdate() < 0) {
+        logPortProblem();
         dialogs_.message(this, "Устройство не подключено или занято.\nОбновление отменено.", "Ошибка", Buttons::Ok);
         restoreWaveCaption();
         return;

@@ -5,6 +5,7 @@
 #include "DeviceInfo.h"
 #include "DeviceInterface.h"
 #include "ParameterList.h"
+#include "PortListBox.h"
 #include "Upload.h"
 
 #include <QWidget>
@@ -12,7 +13,6 @@
 #include <optional>
 
 class Dialogs;
-class QComboBox;
 class QGroupBox;
 class QPlainTextEdit;
 class QProgressBar;
@@ -34,7 +34,7 @@ public:
     void setEditor(TParametersEditForm* editor) { ParametersEditForm = editor; }
 
     QGroupBox* GroupBox1;
-    QComboBox* PortComboBox;
+    PortListBox* PortComboBox;
     QPushButton* FindPortButton;
     QPushButton* BlowUpdateButton;
     QPushButton* WaveUpdateButton;
@@ -73,6 +73,8 @@ public:
     void Timer2Timer();
 
     void addLog(const QString& line);
+    void logPortProblem();
+    void logSearchProblems();
     // true: the window may close (asks first while an upload runs).
     bool FormCloseQuery();
     bool uploadRunning() const;

@@ -2,12 +2,14 @@
 #include "Device.h"
 #include "EmulatorProcess.h"
 #include "FakeDialogs.h"
+#include "FakeSysfs.h"
 #include "PortSettingStore.h"
 #include "ParametrsEdit.h"
 #include "TempDir.h"
 #include "WaitFor.h"
 #include "Z58main.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -473,3 +475,45 @@ TEST(russian_buttons, standard_buttons_are_translated) {
     EXPECT_EQ(yesNo.button(QMessageBox::Yes)->text().remove('&'), "Да");
     EXPECT_EQ(yesNo.button(QMessageBox::No)->text().remove('&'), "Нет");
 }
+
+#ifndef _WIN32
+// Real ports in the list: a fake sysfs stands in for the machine's devices.
+TEST_F(MainWindowTest, present_ports_are_marked_and_follow_hot_plug) {
+    FakeSysfs tree(dir.path / "sys", dir.path / "dev");
+    tree.addUsb("ttyACM0", "1d50", "6018", "A1", "Z58 GSM controller");
+    remember("COM7");
+    TMainForm f(dialogs);
+    shown(f);
+    auto& box = *f.PortComboBox;
+    const auto shownText = [&](int row) { return PortListBox::shownText(box.model()->index(row, 0)); };
+    EXPECT_EQ(shownText(0), "COM2 — USB: Z58 GSM controller") << "named at start";
+    EXPECT_EQ(box.itemText(0), "COM2") << "the item stays the bare name";
+    EXPECT_EQ(shownText(1), "COM3");
+
+    QTest::keyClick(box.lineEdit(), Qt::Key_Down, Qt::AltModifier); // opens the list as a user does
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box.view()->isVisible(); }, 2000));
+    tree.addUsb("ttyUSB0", "0403", "6001", "", "FT232R USB UART");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shownText(1) == "COM3 — USB: FT232R USB UART"; }, 3000)) << shownText(1).toStdString();
+    tree.unplug("ttyACM0");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shownText(0) == "COM2"; }, 3000)) << shownText(0).toStdString();
+    QTest::keyClick(box.view(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !box.view()->isVisible(); }, 2000));
+
+    EXPECT_EQ(remembered(), "COM7\n") << "a device coming or going chooses nothing";
+    EXPECT_EQ(devicePort(f), "COM7");
+    EXPECT_EQ(box.currentText(), "COM7");
+}
+
+TEST_F(MainWindowTest, a_port_that_cannot_be_used_says_why_in_the_log) {
+    std::filesystem::create_directories(dir / "ports");
+    std::filesystem::create_symlink(dir / "dev/ttyACM9", dir / "ports/COM9");
+    remember("COM9");
+    TMainForm f(dialogs);
+    shown(f);
+    click(f.GetSerialButton);
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].text, "Устройство не подключено или занято.") << "the box stays as it was";
+    ASSERT_EQ(log(f).size(), 1);
+    EXPECT_EQ(log(f)[0].toStdString(), "COM9 ведёт на " + (dir / "dev/ttyACM9") + ", а такого устройства нет (отключено?).");
+}
+#endif

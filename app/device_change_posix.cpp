@@ -1,0 +1,3 @@
+#include "DeviceChange.h"
+
+void watchDeviceChanges(QObject*, std::function<void()>) {}
