@@ -4,6 +4,7 @@
 #include "PortList.h"
 
 #include <QAbstractItemView>
+#include <QFont>
 #include <QFontMetrics>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -50,7 +51,9 @@ void PortListBox::refreshMarks() {
         if (!p.name.empty())
             present[QString::fromStdString(p.name)] = QString::fromUtf8(p.description.c_str());
     int widest = width();
-    const QFontMetrics metrics(view()->font());
+    QFont bold = view()->font(); // marked items are drawn bold
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
     for (int i = 0; i < count(); ++i) {
         const auto it = present.find(itemText(i));
         const QString mark = it == present.end() ? QString() : it->second;

@@ -9,7 +9,8 @@
 
 bool probeSerialPort(const std::string& portName) {
     const std::string path = devicePath(portName);
-    if (path.empty())
+    // A number with no entry in the alias folder is no port: skipped without an open.
+    if (path.empty() || ::access(path.c_str(), F_OK) != 0)
         return false;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

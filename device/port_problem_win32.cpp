@@ -41,7 +41,7 @@ std::string portProblem(const std::string& portName) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return {};
-    if (error == ERROR_ACCESS_DENIED)
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
         return "Порт " + portName + " занят другой программой (отказано в доступе). Закройте её и повторите.";
     return "Порт " + portName + " не открывается: " + systemMessage(error) + ".";
 }

@@ -3,6 +3,8 @@
 //   Z58_WIN_PORT         a controller answering normally (e.g. COM7)
 //   Z58_WIN_SILENT_PORT  a controller that never answers (e.g. COM8)
 #include "Device.h"
+#include "PortList.h"
+#include "PortProblem.h"
 #include "RegistryPortSettingStore.h"
 #include "Vcom_port.h"
 
@@ -198,4 +200,37 @@ TEST(registry_port_setting, machine_value_wins_over_user_value) {
     EXPECT_EQ(store.read(), "COM3") << "user value when the machine has none";
     ASSERT_TRUE(store.write("COM4"));
     EXPECT_EQ(store.read(), "COM4");
+}
+
+// The serial drivers register their ports under DEVICEMAP\SERIALCOMM; a value
+// made there stands for a driver's port.
+TEST(win32_port_list, ports_come_from_the_serial_drivers_registry) {
+    HKEY key;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, REG_OPTION_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char device[] = "\\Device\\Z58Test77";
+    ASSERT_EQ(::RegSetValueExA(key, device, 0, REG_SZ, reinterpret_cast<const BYTE*>("COM77"), 6), ERROR_SUCCESS);
+    const auto ports = listPresentPorts();
+    ::RegDeleteValueA(key, device);
+    ::RegCloseKey(key);
+    const PresentPort* found = nullptr;
+    int last = 0;
+    for (const auto& p : ports) {
+        const int n = std::atoi(p.name.c_str() + 3);
+        EXPECT_GT(n, last) << "in COM number order";
+        last = n;
+        if (p.name == "COM77")
+            found = &p;
+    }
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->device, device);
+    EXPECT_FALSE(found->usb);
+    EXPECT_EQ(usbIds(*found), "-");
+    EXPECT_EQ(found->identity, std::string("path:") + device);
+    EXPECT_EQ(refreshPortNames().size(), ports.size() - 1) << "Windows names its ports: nothing assigned";
+}
+
+TEST(win32_port_list, a_missing_port_has_no_problem_to_explain) {
+    EXPECT_EQ(portProblem("COM250"), "");
 }
