@@ -128,7 +128,7 @@ int Device::WaitReply(std::unique_ptr<msg::Message>& reply, std::int16_t expecte
     const std::uint32_t limit = replyTimeout;
     for (;;) {
         const std::uint32_t elapsed = clock_.nowMs() - r.waitStart;
-        if (elapsed >= limit) {
+        if (elapsed >= limit || cancelled()) {
             ResetReceive();
             return result::kNoReply;
         }
@@ -173,8 +173,12 @@ int Device::WaitReply(std::unique_ptr<msg::Message>& reply, std::int16_t expecte
         }
         if (receiveState == Complete)
             break;
-        if (!progressed)
-            port->waitForInput(waiting, static_cast<int>(limit - elapsed));
+        if (!progressed) {
+            int sleep = static_cast<int>(limit - elapsed);
+            if (cancel_ && sleep > kCancelCheckMs)
+                sleep = kCancelCheckMs;
+            port->waitForInput(waiting, sleep);
+        }
     }
     reply = msg::createMessage(static_cast<std::uint16_t>(r.replyType), r.replyBuffer, r.replyLength);
     ResetReceive();

@@ -10,6 +10,9 @@
 #include "PortSettingStore.h"
 #include "ResultCode.h"
 
+#include <atomic>
+#include <functional>
+
 class VCOM_Port;
 
 // The reply being assembled; one for the whole program.
@@ -26,6 +29,8 @@ PendingReply& pendingReply();
 constexpr std::uint32_t kReplyTimeoutMs = 4000;
 constexpr std::uint32_t kFirmwareBeginTimeoutMs = 10000;
 constexpr std::uint32_t kSoundBeginTimeoutMs = 20000;
+// A wait that can be cancelled looks at its flag at least this often.
+constexpr int kCancelCheckMs = 50;
 // The port search tries COM2 up to this number.
 constexpr int kLastSearchedPort = 254;
 
@@ -57,6 +62,13 @@ public:
     int ParseVersionInfo(DeviceInfo& info, const char* text) override;
     bool FindDevicePort(z58::OwnerHandle owner) override;
 
+    // Lets another thread end the current reply wait early (it then gives
+    // kNoReply, as a time-out does) and stop the port search before its next
+    // port. A frame being sent is always finished. Null: nothing can cancel.
+    void SetCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
+    // Told the name of each port the search is about to ask (after the probe).
+    void SetSearchObserver(std::function<void(const std::string&)> observer) { searchObserver_ = std::move(observer); }
+
     void SetReplyTimeout(std::uint32_t ms) { replyTimeout = ms; }
     std::uint32_t ReplyTimeout() const { return replyTimeout; }
     void ResetReceive() { receiveState = Idle; }
@@ -79,6 +91,10 @@ private:
     std::unique_ptr<VCOM_Port> port;
     std::int32_t receiveState = Idle;
     std::uint32_t replyTimeout = kReplyTimeoutMs;
+    bool cancelled() const { return cancel_ && cancel_->load(); }
+
     MonotonicClock& clock_;
     PortSettingStore& store_;
+    const std::atomic<bool>* cancel_ = nullptr;
+    std::function<void(const std::string&)> searchObserver_;
 };

@@ -9,16 +9,19 @@ bool Device::FindDevicePort(z58::OwnerHandle owner) {
     const std::string before = portName();
     // A controller plugged in since the last look gets its COMn name first.
     refreshPortNames();
-    for (int n = 2; n <= kLastSearchedPort; ++n) {
+    // A cancelled search ends as one that found nothing.
+    for (int n = 2; n <= kLastSearchedPort && !cancelled(); ++n) {
         const std::string name = "COM" + std::to_string(n);
         if (!probeSerialPort(name))
             continue;
+        if (searchObserver_)
+            searchObserver_(name);
         SetPortName(name);
         std::uint32_t serial = 0;
         if (GetSerialNumber(serial) < 0)
             continue;
         std::string version;
-        if (GetVersionInfo(version) < 0)
+        if (cancelled() || GetVersionInfo(version) < 0)
             continue;
         DeviceInfo info;
         ParseVersionInfo(info, version.c_str());

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <atomic>
 #include <thread>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -301,4 +302,53 @@ TEST_F(EmulatorTest, port_setting_store) {
     EXPECT_EQ(portSettingStore().read(), "COM12");
     Device d;
     EXPECT_EQ(d.portName(), "COM12") << "a new device takes the remembered port";
+}
+
+TEST_F(EmulatorTest, cancelled_wait_ends_early_as_a_time_out_and_the_port_is_closed) {
+    auto emu = start({"--register", "COM7", "--silent"});
+    Device d("COM7");
+    std::atomic<bool> cancel{false};
+    d.SetCancelFlag(&cancel);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancel = true;
+    });
+    const auto t0 = SteadyClock::now();
+    std::uint32_t serial = 0;
+    EXPECT_EQ(d.GetSerialNumber(serial), -2);
+    const auto spent = msSince(t0);
+    canceller.join();
+    EXPECT_GE(spent, 290);
+    EXPECT_LT(spent, 1500) << "not the whole 4 s";
+    cancel = false;
+    auto normal = start({"--register", "COM8"});
+    d.SetPortName("COM8");
+    EXPECT_EQ(d.GetSerialNumber(serial), 1) << "the next exchange opens the port again";
+}
+
+TEST_F(EmulatorTest, cancelled_search_behaves_as_not_found) {
+    PtyPair silent2, silent3;
+    std::filesystem::create_directories(dir / "ports");
+    std::filesystem::create_symlink(silent2.path, dir / "ports/COM2");
+    std::filesystem::create_symlink(silent3.path, dir / "ports/COM3");
+    auto emu = start({"--register", "COM4"});
+    ASSERT_TRUE(portSettingStore().write("COM9"));
+    RecordingNotifier rec;
+    Device d("COM9");
+    std::atomic<bool> cancel{false};
+    std::vector<std::string> tried;
+    d.SetCancelFlag(&cancel);
+    d.SetSearchObserver([&](const std::string& port) {
+        tried.push_back(port);
+        if (port == "COM3")
+            cancel = true; // Escape while COM3 is being asked
+    });
+    const auto t0 = SteadyClock::now();
+    EXPECT_FALSE(d.FindDevicePort(nullptr));
+    EXPECT_LT(msSince(t0), 6000) << "COM2's full wait, COM3 cut short";
+    EXPECT_EQ(tried, (std::vector<std::string>{"COM2", "COM3"}));
+    ASSERT_EQ(rec.entries.size(), 1u);
+    EXPECT_EQ(rec.entries[0].text, "Устройство не найдено");
+    EXPECT_EQ(d.portName(), "COM9");
+    EXPECT_EQ(portSettingStore().read(), "COM9");
 }
