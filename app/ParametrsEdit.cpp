@@ -1,7 +1,9 @@
 #include "ParametrsEdit.h"
 
 #include "Cp1251.h"
+#include "Device.h"
 #include "DeviceInterface.h"
+#include "ExchangeWorker.h"
 #include "Dialogs.h"
 #include "SettingsFile.h"
 #include "SettingsLimit.h"
@@ -349,7 +351,9 @@ void TParametersEditForm::SendActionExecute() {
         return;
     if (!currentDevice_ || !*currentDevice_ || !Params)
         return;
-    if ((*currentDevice_)->WriteSettings(Params->SettingsText()) < 0) {
+    const std::string text = Params->SettingsText();
+    letCancel(currentDevice_->get());
+    if (exchangeWorker().run(this, {static_cast<int>(kReplyTimeoutMs)}, [&] { return (*currentDevice_)->WriteSettings(text); }) < 0) {
         dialogs_.message(this, "Устройство не подключено или занято", "Ошибка", Buttons::Ok);
         return;
     }
@@ -363,6 +367,14 @@ void TParametersEditForm::CloseActionExecute() {
 }
 
 bool TParametersEditForm::FormCloseQuery() {
+    if (exchangeWorker().busy()) {
+        // The settings frame is sent whole in any case; only its answer is given up.
+        if (dialogs_.message(this, "Идет обмен с устройством. Прервать и закрыть окно?", "Внимание", Buttons::OkCancel) !=
+            Answer::Ok)
+            return false;
+        exchangeWorker().cancel(true);
+        return true;
+    }
     if (!Modified)
         return true;
     return dialogs_.message(this, "Настройки изменены, выйти без сохранения?", "Внимание", Buttons::OkCancel) == Answer::Ok;

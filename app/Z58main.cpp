@@ -4,6 +4,7 @@
 #include "Device.h"
 #include "Dialogs.h"
 #include "Embedded.h"
+#include "ExchangeWorker.h"
 #include "ParametrsEdit.h"
 #include "PortList.h"
 #include "PortListBox.h"
@@ -33,6 +34,7 @@ QString ui(const std::string& cp1251Text) { return QString::fromStdString(cp1251
 constexpr int kFirstListedPort = 2;
 constexpr int kLastListedPort = 255;
 const char kDeviceBusy[] = "Устройство не подключено или занято";
+const char kAbandonQuestion[] = "Идет обмен с устройством. Прервать и выйти?";
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h) {
     auto* b = new QPushButton(text, parent);
@@ -102,12 +104,16 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(1);
+    // Coarse timers may fire up to 5% late and are grouped with other wake-ups;
+    // an upload's run time is its ticks, so they are precise.
+    Timer1->setTimerType(Qt::PreciseTimer);
     Timer2 = new QTimer(this);
     Timer2->setObjectName("Timer2");
     Timer2->setInterval(10);
+    Timer2->setTimerType(Qt::PreciseTimer);
 
     // The device object comes first; it reads the remembered port itself.
-    CurrentDevice = std::make_unique<Device>();
+    CurrentDevice = newDevice();
 
     const EmbeddedResource blow = embeddedResource("blow");
     if (!Firmware.load(blow.data, blow.size))
@@ -156,8 +162,18 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
     on(OpenFileButton, &TMainForm::OpenFileButtonClick);
     on(BlowUpdateButton, &TMainForm::BlowUpdateButtonClick);
     on(WaveUpdateButton, &TMainForm::WaveUpdateButtonClick);
-    connect(Timer1, &QTimer::timeout, this, [this] { runHandler(dialogs_, this, [this] { Timer1Timer(); }); });
-    connect(Timer2, &QTimer::timeout, this, [this] { runHandler(dialogs_, this, [this] { Timer2Timer(); }); });
+    // A tick that falls due while an exchange runs waits for it to end.
+    auto tick = [this](bool& pending, void (TMainForm::*handler)()) {
+        if (pending)
+            return;
+        pending = true;
+        exchangeWorker().afterCurrent([this, &pending, handler] {
+            pending = false;
+            runHandler(dialogs_, this, [&] { (this->*handler)(); });
+        });
+    };
+    connect(Timer1, &QTimer::timeout, this, [this, tick] { tick(tick1Pending_, &TMainForm::Timer1Timer); });
+    connect(Timer2, &QTimer::timeout, this, [this, tick] { tick(tick2Pending_, &TMainForm::Timer2Timer); });
     // Timer1 runs only while a firmware upload does: an idle 1 ms tick would do
     // nothing but wake the program a thousand times a second.
 
@@ -185,13 +201,22 @@ void TMainForm::closeEvent(QCloseEvent* e) {
 }
 
 bool TMainForm::FormCloseQuery() {
-    if (!uploadRunning())
+    ExchangeWorker& worker = exchangeWorker();
+    if (!uploadRunning() && !worker.busy())
         return true;
-    if (dialogs_.message(this, "Идет обновление. Прервать и выйти?", "Внимание", Buttons::OkCancel) != Answer::Ok)
+    const QString question = uploadRunning() ? "Идет обновление. Прервать и выйти?" : kAbandonQuestion;
+    if (dialogs_.message(this, question, "Внимание", Buttons::OkCancel) != Answer::Ok)
         return false;
     Timer1->stop();
     Timer2->stop();
     FirmwareUploading = false;
+    if (worker.busy()) {
+        // The frame being sent is finished and the port closed by the exchange
+        // itself; the reply is no longer waited for. The upload's state is in
+        // use until then and goes with the window.
+        worker.cancel(true);
+        return true;
+    }
     SoundStream.reset();
     updateUploadLocks();
     return true;
@@ -201,6 +226,13 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ToolTip)
         return true;
     return QWidget::eventFilter(watched, event);
+}
+
+std::unique_ptr<DeviceInterface> TMainForm::newDevice() { return std::make_unique<Device>(); }
+
+int TMainForm::exchange(std::uint32_t limitMs, const std::function<int()>& op) {
+    letCancel(CurrentDevice.get());
+    return exchangeWorker().run(this, {static_cast<int>(limitMs)}, op);
 }
 
 void TMainForm::addLog(const QString& line) { Memo1->appendPlainText(line); }
@@ -249,13 +281,21 @@ void TMainForm::selectPort(const std::string& port) {
 void TMainForm::PortComboBoxChange(const QString& text) {
     portSettingStore().write(text.toStdString());
     if (CurrentDevice)
-        CurrentDevice = std::make_unique<Device>();
+        CurrentDevice = newDevice();
 }
 
 void TMainForm::FindPortButtonClick() {
     if (!CurrentDevice)
         return;
-    if (CurrentDevice->FindDevicePort(this))
+    auto* device = dynamic_cast<Device*>(CurrentDevice.get());
+    letCancel(device);
+    if (device)
+        device->SetSearchObserver([](const std::string& port) { exchangeWorker().searchingPort(port); });
+    const int found = exchangeWorker().run(this, {static_cast<int>(kReplyTimeoutMs), true},
+                                           [&] { return CurrentDevice->FindDevicePort(this) ? 1 : 0; });
+    if (device)
+        device->SetSearchObserver(nullptr);
+    if (found)
         selectPort(rememberedPort());
     else
         logSearchProblems();
@@ -265,7 +305,7 @@ void TMainForm::GetSerialButtonClick() {
     if (!CurrentDevice)
         return;
     std::uint32_t serial = 0;
-    if (CurrentDevice->GetSerialNumber(serial) < 0) {
+    if (exchange(kReplyTimeoutMs, [&] { return CurrentDevice->GetSerialNumber(serial); }) < 0) {
         logPortProblem();
         dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
         return;
@@ -277,7 +317,7 @@ void TMainForm::GetVersionButtonClick() {
     if (!CurrentDevice)
         return;
     std::string text;
-    if (CurrentDevice->GetVersionInfo(text) < 0) {
+    if (exchange(kReplyTimeoutMs, [&] { return CurrentDevice->GetVersionInfo(text); }) < 0) {
         logPortProblem();
         dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
         return;
@@ -298,7 +338,7 @@ void TMainForm::showEditor() {
 
 void TMainForm::ReadButtonClick() {
     std::string text;
-    if (!CurrentDevice || CurrentDevice->ReadSettings(text) < 0) {
+    if (!CurrentDevice || exchange(kReplyTimeoutMs, [&] { return CurrentDevice->ReadSettings(text); }) < 0) {
         logPortProblem();
         dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
         return;
@@ -327,7 +367,7 @@ void TMainForm::BlowUpdateButtonClick() {
                          "Внимание", Buttons::OkCancel) != Answer::Ok)
         return;
     std::string text;
-    if (CurrentDevice->GetVersionInfo(text) < 0) {
+    if (exchange(kReplyTimeoutMs, [&] { return CurrentDevice->GetVersionInfo(text); }) < 0) {
         logPortProblem();
         dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
         return;
@@ -343,7 +383,7 @@ void TMainForm::BlowUpdateButtonClick() {
     SaveProgress->setValue(0);
     BlowUpdateButton->setEnabled(false);
     addLog("Подготовка к обновлению, ждите ...");
-    if (CurrentDevice->BeginFirmwareUpdate() < 0) {
+    if (exchange(kFirmwareBeginTimeoutMs, [&] { return CurrentDevice->BeginFirmwareUpdate(); }) < 0) {
         logPortProblem();
         dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
         addLog("Обновление отменено.");
@@ -364,7 +404,7 @@ void TMainForm::Timer1Timer() {
     if (!FirmwareUploading || !FirmwareUpload)
         return;
     if (!FirmwareUpload->allSent()) {
-        if (FirmwareUpload->sendNextBlock(*CurrentDevice) < 0) {
+        if (exchange(kReplyTimeoutMs, [&] { return FirmwareUpload->sendNextBlock(*CurrentDevice); }) < 0) {
             dialogs_.message(this, "Ошибка при передачи данных", "Ошибка", Buttons::Ok);
             addLog("Обновление отменено.");
             FirmwareUploading = false;
@@ -380,7 +420,7 @@ void TMainForm::Timer1Timer() {
     FirmwareUploading = false;
     updateUploadLocks();
     BlowUpdateButton->setEnabled(true);
-    if (FirmwareUpload->commit(*CurrentDevice) < 0) {
+    if (exchange(kReplyTimeoutMs, [&] { return FirmwareUpload->commit(*CurrentDevice); }) < 0) {
         dialogs_.message(this, "Нет подтвеждения CRC", "Ошибка обновления.", Buttons::Ok);
         addLog("Обновление отменено.");
         return;
@@ -390,7 +430,7 @@ void TMainForm::Timer1Timer() {
                          "Новая версия програмы загружена.\nДля применения нужна перезагрузка.\nПерегрузить прибор сейчас ?",
                          "Внимание", Buttons::OkCancel) != Answer::Ok)
         return;
-    CurrentDevice->RestartDevice();
+    exchange(kReplyTimeoutMs, [&] { return CurrentDevice->RestartDevice(); });
     dialogs_.message(this, "Дождитесь звукового сигнала подключения устройства и нажмите OK", "Перезагрузка ...", Buttons::Ok);
 }
 
@@ -409,7 +449,7 @@ void TMainForm::WaveUpdateButtonClick() {
     SaveProgress->setValue(0);
     WaveUpdateButton->setText("Стоп");
     addLog("Подготовка к записи, ждите...");
-    if (CurrentDevice->BeginSoundUpdate() < 0) {
+    if (exchange(kSoundBeginTimeoutMs, [&] { return CurrentDevice->BeginSoundUpdate(); }) < 0) {
         logPortProblem();
         dialogs_.message(this, "Устройство не подключено или занято.\nОбновление отменено.", "Ошибка", Buttons::Ok);
         restoreWaveCaption();
@@ -428,7 +468,7 @@ void TMainForm::Timer2Timer() {
     if (!SoundStream)
         return;
     if (!SoundStream->allSent()) {
-        if (SoundStream->sendNextBlock(*CurrentDevice) < 0) {
+        if (exchange(kReplyTimeoutMs, [&] { return SoundStream->sendNextBlock(*CurrentDevice); }) < 0) {
             dialogs_.message(this, "Ошибка при передачи данных", "Ошибка", Buttons::Ok);
             restoreWaveCaption();
             SoundStream.reset();
@@ -444,7 +484,7 @@ void TMainForm::Timer2Timer() {
     SoundStream.reset();
     updateUploadLocks();
     restoreWaveCaption();
-    if (finished.commit(*CurrentDevice) >= 0)
+    if (exchange(kReplyTimeoutMs, [&] { return finished.commit(*CurrentDevice); }) >= 0)
         dialogs_.message(this, "Данные успешно записаны.", "Сообщение", Buttons::Ok);
     else
         dialogs_.message(this, "Нет подтвеждения CRC", "Ошибка обновления.", Buttons::Ok);

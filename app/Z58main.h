@@ -9,6 +9,7 @@
 #include "Upload.h"
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -72,6 +73,9 @@ public:
     void WaveUpdateButtonClick();
     void Timer2Timer();
 
+    // A device operation on the exchange worker; the window waits for it.
+    int exchange(std::uint32_t limitMs, const std::function<int()>& op);
+    static std::unique_ptr<DeviceInterface> newDevice();
     void addLog(const QString& line);
     void logPortProblem();
     void logSearchProblems();
@@ -94,4 +98,5 @@ private:
 
     Dialogs& dialogs_;
     std::unique_ptr<ParameterList> Parameters_;
+    bool tick1Pending_ = false, tick2Pending_ = false;
 };

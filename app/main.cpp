@@ -1,5 +1,6 @@
 // z58config: the Z58 service tool's desktop program.
 #include "Dialogs.h"
+#include "ExchangeWorker.h"
 #include "Notifier.h"
 #include "ParametrsEdit.h"
 #include "Screenshots.h"
@@ -38,9 +39,13 @@ private:
 class MessageBoxNotifier : public z58::Notifier {
 public:
     explicit MessageBoxNotifier(Dialogs& dialogs) : dialogs_(dialogs) {}
+    // Raised on the exchange worker's thread: the box is shown by the
+    // user-interface thread while the operation waits for the OK.
     void message(z58::OwnerHandle owner, const std::string& text, const std::string& caption) override {
-        dialogs_.message(static_cast<QWidget*>(owner), QString::fromStdString(text), QString::fromStdString(caption),
-                         Buttons::Ok);
+        exchangeWorker().onUiThread([&] {
+            dialogs_.message(static_cast<QWidget*>(owner), QString::fromStdString(text), QString::fromStdString(caption),
+                             Buttons::Ok);
+        });
     }
 
 private:
