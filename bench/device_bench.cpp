@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <sys/resource.h>
 #include <thread>
 #include <vector>
@@ -55,6 +57,64 @@ double rawPtyThroughput(size_t total) {
     return rate;
 }
 
+// Median and p99 ms of a raw exchange on a fresh pty: the parent writes request
+// bytes, a child process on the other side reads them all and answers reply bytes.
+struct Spread {
+    double median, p99;
+};
+// window > 0: the request goes out as the program sends it, never more than
+// window bytes queued in the line at a time.
+Spread rawExchange(size_t request, size_t reply, int rounds, int window = 0) {
+    int master, slave;
+    termios t{};
+    cfmakeraw(&t);
+    openpty(&master, &slave, nullptr, &t, nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(slave);
+        std::vector<char> in(request), out(reply, 'r');
+        for (int i = 0; i < rounds; ++i) {
+            for (size_t got = 0; got < request;) {
+                const ssize_t n = read(master, in.data() + got, request - got);
+                if (n <= 0)
+                    _exit(1);
+                got += static_cast<size_t>(n);
+            }
+            (void)!write(master, out.data(), out.size());
+        }
+        _exit(0);
+    }
+    close(master);
+    std::vector<char> req(request, 'q'), rep(reply);
+    std::vector<double> ms;
+    for (int i = 0; i < rounds; ++i) {
+        const auto t0 = Clock::now();
+        if (window == 0) {
+            (void)!write(slave, req.data(), req.size());
+        } else {
+            for (size_t sent = 0; sent < request;) {
+                int queued = 0;
+                ioctl(slave, TIOCOUTQ, &queued);
+                const size_t room = queued < window ? static_cast<size_t>(window - queued) : 0;
+                const size_t n = std::min(room, request - sent);
+                if (n > 0)
+                    sent += static_cast<size_t>(std::max<ssize_t>(0, write(slave, req.data() + sent, n)));
+            }
+        }
+        for (size_t got = 0; got < reply;) {
+            const ssize_t n = read(slave, rep.data() + got, reply - got);
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
+        }
+        ms.push_back(seconds(t0) * 1000);
+    }
+    close(slave);
+    waitpid(child, nullptr, 0);
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms[ms.size() * 99 / 100]};
+}
+
 double uploadRate(Device& d, const unsigned char* data, size_t size, std::uint32_t crc, std::uint32_t length, bool firmware) {
     if ((firmware ? d.BeginFirmwareUpdate() : d.BeginSoundUpdate()) != 1)
         return -1;
@@ -88,8 +148,12 @@ int main(int argc, char** argv) {
             ms.push_back(seconds(t0) * 1000);
         }
         std::sort(ms.begin(), ms.end());
-        std::printf("GetSerialNumber round trip: median %.3f ms, p99 %.3f ms (%d rounds)\n", ms[ms.size() / 2],
-                    ms[ms.size() * 99 / 100], rounds);
+        // The request is a bare header and trailer; the reply carries 4 bytes.
+        const Spread trip = rawExchange(8, 12, rounds);
+        std::printf("GetSerialNumber round trip: median %.3f ms, p99 %.3f ms (%d rounds); raw pty 8 -> 12 bytes: "
+                    "median %.3f ms, p99 %.3f ms; ratio %.1fx / %.1fx\n",
+                    ms[ms.size() / 2], ms[ms.size() * 99 / 100], rounds, trip.median, trip.p99, ms[ms.size() / 2] / trip.median,
+                    ms[ms.size() * 99 / 100] / trip.p99);
 
         const double raw = rawPtyThroughput(quick ? 4u << 20 : 32u << 20);
         FirmwareImage fw;
@@ -103,6 +167,15 @@ int main(int argc, char** argv) {
         std::printf("raw pty throughput: %.0f bytes/s\n", raw);
         std::printf("firmware upload (%zu bytes): %.0f bytes/s, %.1f%% of raw\n", fw.stream.size(), fwRate, 100 * fwRate / raw);
         std::printf("sound upload (%zu bytes): %.0f bytes/s, %.1f%% of raw\n", bank.size, sndRate, 100 * sndRate / raw);
+        // One upload block is a 1024-byte fragment (+ offset and length) in a frame,
+        // answered by an 8-byte acknowledgement frame.
+        const Spread block = rawExchange(4 + 8 + 1024 + 4, 8, quick ? 200 : 2000);
+        const Spread paced = rawExchange(4 + 8 + 1024 + 4, 8, quick ? 200 : 2000, 64);
+        const double fwBlockMs = 1000.0 * 1024 / fwRate, sndBlockMs = 1000.0 * 1024 / sndRate;
+        std::printf("per 1 KB block: firmware %.3f ms, sound %.3f ms; raw pty 1040 -> 8 bytes: median %.3f ms "
+                    "(ratio %.1fx / %.1fx); raw through the 64-byte transmit window: median %.3f ms (ratio %.1fx / %.1fx)\n",
+                    fwBlockMs, sndBlockMs, block.median, fwBlockMs / block.median, sndBlockMs / block.median, paced.median,
+                    fwBlockMs / paced.median, sndBlockMs / paced.median);
     }
     {
         EmulatorProcess silent({"--register", "COM8", "--silent"});
