@@ -69,6 +69,9 @@ struct IsolatedSetup {
     TempDir dir;
     ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
     ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
+    // Settings backups go to a private folder too.
+    ScopedEnv data{"XDG_DATA_HOME", dir / "data"};
+    ScopedEnv localAppData{"LOCALAPPDATA", dir / "local"};
     // No real serial device of the machine running the tests joins their ports.
     ScopedEnv sysfs{"Z58_SYSFS_ROOT", dir / "sys"};
     ScopedEnv dev{"Z58_DEV_ROOT", dir / "dev"};

@@ -1,0 +1,126 @@
+#include "BackupStore.h"
+
+#include "SettingsFile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// "<serial>_YYYY-MM-DD_HH-MM-SS" with an optional "-N": the serial and the time.
+bool parseName(const std::string& name, BackupEntry& e) {
+    if (name.size() < 25 || name.compare(name.size() - 4, 4, ".txt") != 0)
+        return false;
+    const size_t us = name.find('_');
+    if (us == 0 || us == std::string::npos || us > 10)
+        return false;
+    unsigned long long serial = 0;
+    for (size_t i = 0; i < us; ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+        serial = serial * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    if (serial > 0xFFFFFFFFull)
+        return false;
+    const std::string stamp = name.substr(us + 1, 19);
+    int y, mo, d, h, mi, s;
+    char tail;
+    if (stamp.size() != 19 || std::sscanf(stamp.c_str(), "%4d-%2d-%2d_%2d-%2d-%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6)
+        return false;
+    const std::string rest = name.substr(us + 20, name.size() - 4 - (us + 20));
+    if (!rest.empty() && (rest[0] != '-' || rest.size() < 2 || rest.find_first_not_of("0123456789", 1) != std::string::npos))
+        return false;
+    e.serial = static_cast<std::uint32_t>(serial);
+    char when[20];
+    std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+    e.time = when;
+    return true;
+}
+
+} // namespace
+
+std::string backupFolder() {
+#ifdef _WIN32
+    const std::string local = env("LOCALAPPDATA");
+    if (!local.empty())
+        return (fs::u8path(local) / "Z58" / "backups").u8string();
+    return (fs::u8path(env("USERPROFILE")) / "AppData" / "Local" / "Z58" / "backups").u8string();
+#else
+    const std::string data = env("XDG_DATA_HOME");
+    if (!data.empty())
+        return data + "/z58/backups";
+    return env("HOME") + "/.local/share/z58/backups";
+#endif
+}
+
+std::string backupFileName(std::uint32_t serial, std::time_t when) {
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &when);
+#else
+    localtime_r(&when, &local);
+#endif
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M-%S", &local);
+    return std::to_string(serial) + "_" + stamp + ".txt";
+}
+
+std::string saveBackup(std::uint32_t serial, const std::string& settingsText, std::time_t when) {
+    const fs::path folder = fs::u8path(backupFolder());
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (!fs::is_directory(folder, ec))
+        throw std::runtime_error("Папка резервных копий " + folder.u8string() + " не создаётся");
+    const std::string name = backupFileName(serial, when);
+    fs::path path = folder / name;
+    for (int n = 2; fs::exists(fs::symlink_status(path, ec)); ++n)
+        path = folder / (name.substr(0, name.size() - 4) + "-" + std::to_string(n) + ".txt");
+    writeSettingsFile(path.u8string(), settingsText);
+    return path.u8string();
+}
+
+std::string backupSettingsText(const std::string& path) {
+    const std::string file = readSettingsFile(path);
+    std::string text;
+    text.reserve(file.size());
+    for (size_t i = 0; i < file.size(); ++i) {
+        if (file[i] == '\r' && i + 1 < file.size() && file[i + 1] == '\n')
+            continue; // CR LF back to the controller's LF
+        text += file[i];
+    }
+    return text;
+}
+
+std::vector<BackupEntry> listBackups() {
+    std::vector<BackupEntry> list;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(fs::u8path(backupFolder()), ec)) {
+        std::error_code fec;
+        if (!entry.is_regular_file(fec))
+            continue;
+        BackupEntry e;
+        if (!parseName(entry.path().filename().u8string(), e))
+            continue;
+        e.path = entry.path().u8string();
+        list.push_back(std::move(e));
+    }
+    // Newest first; the name's counter orders backups of the same second.
+    std::sort(list.begin(), list.end(), [](const BackupEntry& a, const BackupEntry& b) {
+        if (a.time != b.time)
+            return a.time > b.time;
+        if (a.path.size() != b.path.size())
+            return a.path.size() > b.path.size();
+        return a.path > b.path;
+    });
+    return list;
+}
