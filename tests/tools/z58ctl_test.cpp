@@ -4,6 +4,7 @@
 #include "TempDir.h"
 #include "WaitFor.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -197,4 +198,67 @@ TEST_F(CtlTest, doctor_and_failures_say_why_a_port_cannot_be_used) {
     EXPECT_NE(doctor.out.find("COM9 (задан вручную) -> " + (dir / "dev/ttyACM9") + "  устройства нет"), std::string::npos)
         << doctor.out;
     EXPECT_NE(doctor.out.find("Запомненный порт: (нет, будет COM5)"), std::string::npos) << doctor.out;
+}
+
+TEST_F(CtlTest, writes_take_a_backup_first_unless_told_not_to) {
+    EmulatorProcess emu({"--register", "COM7", "--serial", "77", "--settings-text", "AutoStart=99\\nX=1\\n", "--log", dir / "emu.jsonl"});
+    std::ofstream(dir / "new.txt", std::ios::binary) << "MicLevel=10\r\n";
+    const auto write = ctl({"--port", "COM7", "write-settings", dir / "new.txt"});
+    ASSERT_EQ(write.exitCode, 0) << write.err;
+    EXPECT_NE(write.err.find("Резервная копия настроек: " + (dir / "data/z58/backups/77_")), std::string::npos) << write.err;
+
+    const auto list = ctl({"backups"});
+    EXPECT_EQ(list.exitCode, 0);
+    ASSERT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1);
+    const std::string path = list.out.substr(list.out.rfind('\t') + 1, list.out.size() - list.out.rfind('\t') - 2);
+    EXPECT_EQ(list.out.substr(19, 4), "\t77\t") << list.out;
+    EXPECT_EQ(readWhole(path), "AutoStart=99\r\nX=1\r\n") << "the controller before the write";
+
+    EXPECT_EQ(ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "new.txt"}).exitCode, 0);
+    const auto byHand = ctl({"--port", "COM7", "backup"});
+    EXPECT_EQ(byHand.exitCode, 0);
+    EXPECT_EQ(readWhole(byHand.out.substr(0, byHand.out.size() - 1)), "MicLevel=10\r\n");
+    const std::string after = ctl({"backups"}).out;
+    EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), 2) << "--no-backup took none";
+}
+
+TEST_F(CtlTest, a_failed_backup_asks_and_no_sends_nothing) {
+    EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl"});
+    std::ofstream(dir / "data") << "a file where the folder should be";
+    std::ofstream(dir / "new.txt", std::ios::binary) << "MicLevel=10\r\n";
+    const auto r = ctl({"--port", "COM7", "write-settings", dir / "new.txt"}, "n\n");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("Резервная копия настроек не сохранена"), std::string::npos) << r.err;
+    EXPECT_EQ(readWhole(dir / "emu.jsonl").find("\"type\":201"), std::string::npos);
+}
+
+TEST_F(CtlTest, diff_exits_like_diff_and_names_each_change) {
+    std::ofstream(dir / "a.txt", std::ios::binary) << "AutoStart=99\r\nMicLevel=10\r\nOld=1\r\n";
+    std::ofstream(dir / "b.txt", std::ios::binary) << "AutoStart=0\r\nMicLevel=$A\r\n";
+    const auto files = ctl({"diff", dir / "a.txt", dir / "b.txt"});
+    EXPECT_EQ(files.exitCode, 1);
+    EXPECT_EQ(files.out, "Настройки связи / Чувствительность микрофона (MicLevel): 10 -> $A\n"
+                         "Автозапуск / Тип атозапуска (AutoStart): 99 (Запуск по команде) -> 0 (Автозапуск отключен)\n"
+                         "(нет в описании) / Old: 1 -> (нет)\n"
+                         "Изменений: 3\n");
+    EXPECT_EQ(ctl({"diff", dir / "a.txt", dir / "a.txt"}).exitCode, 0);
+    EXPECT_EQ(ctl({"diff", dir / "missing.txt", dir / "a.txt"}).exitCode, 2);
+    EXPECT_EQ(ctl({"diff"}).exitCode, 2);
+
+    EmulatorProcess emu({"--register", "COM7", "--settings-text", "MicLevel=10\\n"});
+    const auto device = ctl({"--port", "COM7", "diff", dir / "b.txt"});
+    EXPECT_EQ(device.exitCode, 1);
+    EXPECT_NE(device.out.find("(MicLevel): 10 -> $A"), std::string::npos) << device.out;
+    std::ofstream(dir / "same.txt", std::ios::binary) << "MicLevel=10\r\n";
+    EXPECT_EQ(ctl({"--port", "COM7", "diff", dir / "same.txt"}).exitCode, 0);
+}
+
+TEST_F(CtlTest, sheet_writes_the_printable_page) {
+    std::ofstream(dir / "a.txt", std::ios::binary) << "AutoStart=99\r\n";
+    EXPECT_EQ(ctl({"sheet", dir / "a.txt", dir / "a.html"}).exitCode, 0);
+    const std::string page = readWhole(dir / "a.html");
+    EXPECT_NE(page.find("<td class=\"sms\">Set,AutoStart=99</td>"), std::string::npos);
+    EXPECT_EQ(ctl({"sheet", dir / "missing.txt", dir / "b.html"}).exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "b.html"));
+    EXPECT_EQ(ctl({"sheet", dir / "a.txt"}).exitCode, 2);
 }

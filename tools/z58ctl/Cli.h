@@ -1,5 +1,6 @@
 #pragma once
 // Shared pieces of the z58ctl commands: exit codes, argument access, output.
+#include "Device.h"
 #include "ParameterList.h"
 
 #include <functional>
@@ -21,6 +22,7 @@ struct Args {
     bool hasPin = false;
     bool yes = false;       // --yes
     bool json = false;      // --json
+    bool noBackup = false;  // --no-backup
 };
 
 // Prints a Windows-1251 text to stdout as UTF-8.
@@ -42,6 +44,11 @@ bool positionalCount(const Args& a, size_t count, const char* usage);
 // defaults; reports and gives null when the description is broken.
 std::unique_ptr<ParameterList> loadModel();
 
+// The device on --port or the remembered port (port names refreshed first).
+std::unique_ptr<Device> openDevice(const Args& a);
+// Reports a failed device operation (and why the port cannot be used) on stderr; kFailed.
+int deviceFailure(const char* what, int code);
+
 // Runs a file operation; false (with the reason on stderr) when it failed.
 bool fileOperation(const std::function<void()>& operation);
 
@@ -60,5 +67,9 @@ int updateFirmwareCommand(const Args& a);
 int updateSoundCommand(const Args& a);
 int restartCommand(const Args& a);
 int diagnosticsCommand(const Args& a);
+int backupCommand(const Args& a);
+int backupsCommand(const Args& a);
+int diffCommand(const Args& a);
+int sheetCommand(const Args& a);
 
 } // namespace cli

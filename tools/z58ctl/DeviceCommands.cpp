@@ -1,5 +1,6 @@
 // z58ctl commands that talk to the controller, through the same Device
 // operations and upload steppers as the desktop program.
+#include "BackupStore.h"
 #include "Cli.h"
 #include "Cp1251.h"
 #include "Device.h"
@@ -19,10 +20,11 @@
 #include <unistd.h>
 
 namespace cli {
-namespace {
 
+namespace {
 // The port of this run's device, so a failure can say why the port would not open.
 std::string g_port;
+} // namespace
 
 std::unique_ptr<Device> openDevice(const Args& a) {
     refreshPortNames(); // a controller plugged in a moment ago has its COMn now
@@ -37,6 +39,8 @@ int deviceFailure(const char* what, int code) {
         err(why);
     return kFailed;
 }
+
+namespace {
 
 // Collects the core's notifications so the command decides where they go.
 struct CollectingNotifier : z58::Notifier {
@@ -64,6 +68,31 @@ bool ask(const Args& a, const std::string& question) {
     if (!std::getline(std::cin, answer))
         return false;
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y' || answer.rfind("д", 0) == 0 || answer.rfind("Д", 0) == 0);
+}
+
+// The controller's settings saved before something overwrites them. Declined
+// when the backup failed and the user would not go on without it.
+enum class Backup { Taken, Skipped, Declined };
+Backup takeBackup(const Args& a, Device& device, std::string& path) {
+    if (a.noBackup)
+        return Backup::Skipped;
+    std::string text;
+    std::uint32_t serial = 0;
+    int code = device.ReadSettings(text);
+    if (code >= 0)
+        code = device.GetSerialNumber(serial);
+    std::string why = code < 0 ? result::describe(code) : std::string();
+    if (code >= 0) {
+        try {
+            path = saveBackup(serial, text);
+            err("Резервная копия настроек: " + path);
+            return Backup::Taken;
+        } catch (const std::exception& e) {
+            why = e.what();
+        }
+    }
+    err("Резервная копия настроек не сохранена: " + why);
+    return ask(a, "Продолжить без резервной копии?") ? Backup::Skipped : Backup::Declined;
 }
 
 // Drives an upload block by block with progress on stderr. 0 when every block
@@ -212,10 +241,32 @@ int writeSettingsCommand(const Args& a) {
         return kUsage;
     }
     auto device = openDevice(a);
+    std::string backup;
+    if (takeBackup(a, *device, backup) == Backup::Declined)
+        return declined();
     const int code = device->WriteSettings(text);
     if (code < 0)
         return deviceFailure("Запись настроек", code);
     err("Настройки записаны.");
+    return kOk;
+}
+
+int backupCommand(const Args& a) {
+    if (!positionalCount(a, 0, "z58ctl backup"))
+        return kUsage;
+    auto device = openDevice(a);
+    std::string text;
+    std::uint32_t serial = 0;
+    int code = device->ReadSettings(text);
+    if (code < 0)
+        return deviceFailure("Загрузка настроек", code);
+    code = device->GetSerialNumber(serial);
+    if (code < 0)
+        return deviceFailure("Серийный номер", code);
+    std::string path;
+    if (!fileOperation([&] { path = saveBackup(serial, text); }))
+        return kFailed;
+    std::fputs((path + "\n").c_str(), stdout);
     return kOk;
 }
 
@@ -242,6 +293,9 @@ int updateFirmwareCommand(const Args& a) {
     if (compareVersions(installed, carried) >= 0 &&
         !ask(a, "Устройство уже содержит новейшую или равную версию. Обновлять или нет?"))
         return declined();
+    std::string backup;
+    if (takeBackup(a, *device, backup) == Backup::Declined)
+        return declined();
     err("Подготовка к обновлению, ждите ...");
     code = device->BeginFirmwareUpdate();
     if (code < 0)
@@ -257,6 +311,9 @@ int updateFirmwareCommand(const Args& a) {
             return deviceFailure("Перезагрузка", code);
         err("Перезагрузка ...");
     }
+    // A new firmware may start from its defaults; the way back is one command.
+    if (!backup.empty())
+        err("Вернуть прежние настройки после перезагрузки: z58ctl write-settings \"" + backup + "\"");
     return kOk;
 }
 

@@ -78,11 +78,17 @@ const char kHelp[] =
     "  serial                 print the serial number\n"
     "  version                print device type, firmware version and build date\n"
     "  read-settings [FILE]   read the settings and save them as a settings file (stdout without FILE)\n"
-    "  write-settings FILE    send the settings of a settings file to the controller\n"
-    "  update-firmware [--yes]  upload the carried firmware (--yes answers every question)\n"
+    "  write-settings FILE [--no-backup]  send the settings of a settings file to the controller\n"
+    "  update-firmware [--yes] [--no-backup]  upload the carried firmware (--yes answers every question)\n"
+    "                         (both save the controller's settings as a backup first, unless --no-backup)\n"
     "  update-sound [--yes]   upload the carried sound bank\n"
     "  restart                restart the controller\n"
     "  diagnostics            print the 24 diagnostic bytes in hex\n"
+    "  backup                 save the controller's settings in the backups folder, print the file\n"
+    "  backups                the saved backups, newest first: time, serial number, file\n"
+    "  diff FILE [FILE2]      what writing FILE would change on the controller, or FILE -> FILE2\n"
+    "                         (exit 0 the same, 1 different, 2 trouble, as diff does)\n"
+    "  sheet FILE OUT.html    a printable page of the settings in FILE\n"
     "\n"
     "\n"
     "Values are positional: a value that begins with '-' is taken as it stands; '--'\n"
@@ -112,6 +118,10 @@ int main(int argc, char** rawArgv) {
         {"update-sound", cli::updateSoundCommand},
         {"restart", cli::restartCommand},
         {"diagnostics", cli::diagnosticsCommand},
+        {"backup", cli::backupCommand},
+        {"backups", cli::backupsCommand},
+        {"diff", cli::diffCommand},
+        {"sheet", cli::sheetCommand},
     };
     prepareConsole();
     const std::vector<std::string> argv = utf8Arguments(argc, rawArgv);
@@ -138,6 +148,8 @@ int main(int argc, char** rawArgv) {
             args.yes = true;
         } else if (a == "--json") {
             args.json = true;
+        } else if (a == "--no-backup") {
+            args.noBackup = true;
         } else if (command.empty()) {
             cli::err("unknown option " + a + "; see z58ctl --help");
             return cli::kUsage;
