@@ -1,16 +1,24 @@
 #include "ParametrsEdit.h"
 
+#include "ChangesView.h"
 #include "Cp1251.h"
 #include "Device.h"
 #include "DeviceInterface.h"
 #include "ExchangeWorker.h"
 #include "Dialogs.h"
+#include "FileReplace.h"
+#include "SettingsBackup.h"
 #include "SettingsFile.h"
 #include "SettingsLimit.h"
+#include "SettingsSheet.h"
 #include "TreeGuard.h"
 #include "ValueCheck.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QStyledItemDelegate>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -23,6 +31,7 @@
 #include <QTreeWidget>
 #include <QValidator>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -46,6 +55,32 @@ public:
     }
 };
 
+// Data of the tree's nodes for the marks; the node texts stay the names, which
+// is how a node finds its parameter.
+constexpr int kDiffersRole = Qt::UserRole + 1; // parameter: not at its default
+constexpr int kChangedRole = Qt::UserRole + 2; // parameter: changed since the last load
+constexpr int kCountRole = Qt::UserRole + 3;   // group: parameters not at their default
+
+class TreeMarks : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(kDiffersRole).toBool())
+            option->font.setBold(true);
+        if (index.data(kChangedRole).toBool()) {
+            option->text = "● " + option->text;
+            option->palette.setColor(QPalette::Text, QColor(0, 70, 170));
+        }
+        if (const int count = index.data(kCountRole).toInt(); count > 0)
+            option->text += " (" + QString::number(count) + ")";
+    }
+};
+
+const char kSheetFilter[] = "страница HTML | *.html";
+
 } // namespace
 
 TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<DeviceInterface>* currentDevice, QWidget* parent)
@@ -60,9 +95,13 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
     auto* menu = new QMenuBar(this);
     SaveAction = menu->addAction("Записать в файл");
     SendAction = menu->addAction("Записать в устройство");
+    ChangesAction = menu->addAction("Изменения");
+    SheetAction = menu->addAction("Лист настроек");
     CloseAction = menu->addAction("Выйти");
     SaveAction->setObjectName("Save");
     SendAction->setObjectName("Send");
+    ChangesAction->setObjectName("Changes");
+    SheetAction->setObjectName("Sheet");
     CloseAction->setObjectName("Exit");
     layout->setMenuBar(menu);
     // The client area below the menu bar is 721 x 473.
@@ -74,7 +113,26 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
     Splitter1->setChildrenCollapsible(false);
     layout->addWidget(Splitter1);
 
-    Tree = new QTreeWidget(Splitter1);
+    // The tree and, above it, the filter: one pane of the splitter.
+    auto* treePane = new QWidget(Splitter1);
+    treePane->setObjectName("TreePane");
+    auto* treeLayout = new QVBoxLayout(treePane);
+    treeLayout->setContentsMargins(0, 0, 0, 0);
+    treeLayout->setSpacing(2);
+    auto* filterRow = new QHBoxLayout;
+    filterRow->setContentsMargins(2, 2, 2, 0);
+    FilterEdit = new QLineEdit(treePane);
+    FilterEdit->setObjectName("FilterEdit");
+    FilterEdit->setPlaceholderText("Найти: название, ключ, описание");
+    FilterEdit->setClearButtonEnabled(true);
+    OnlyChanged = new QCheckBox("Изменённые", treePane);
+    OnlyChanged->setObjectName("OnlyChanged");
+    OnlyChanged->setToolTip("Только параметры, изменённые после загрузки");
+    filterRow->addWidget(FilterEdit, 1);
+    filterRow->addWidget(OnlyChanged);
+    treeLayout->addLayout(filterRow);
+    Tree = new QTreeWidget(treePane);
+    treeLayout->addWidget(Tree, 1);
     Tree->setObjectName("Tree");
     Tree->setHeaderHidden(true);
     Tree->setFrameShape(QFrame::NoFrame);
@@ -86,6 +144,7 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
     treePalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
                          treePalette.color(QPalette::Active, QPalette::HighlightedText));
     Tree->setPalette(treePalette);
+    Tree->setItemDelegate(new TreeMarks(Tree));
     installTreeGuard(Tree, [this](QTreeWidgetItem* node) { return TreeChanging(node); });
 
     // Panel1 sits in a holder that keeps its place in the splitter: hiding the
@@ -163,6 +222,10 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
     connect(SaveAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { SaveActionExecute(); }); });
     connect(SendAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { SendActionExecute(); }); });
     connect(CloseAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { CloseActionExecute(); }); });
+    connect(ChangesAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { ChangesActionExecute(); }); });
+    connect(SheetAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { SheetActionExecute(); }); });
+    connect(FilterEdit, &QLineEdit::textChanged, this, [this] { applyFilter(); });
+    connect(OnlyChanged, &QCheckBox::toggled, this, [this] { applyFilter(); });
 }
 
 void TParametersEditForm::showEvent(QShowEvent* e) {
@@ -191,6 +254,91 @@ void TParametersEditForm::FormShow() {
                 new QTreeWidgetItem(node, QStringList(ui(p->name)));
         }
     filling_ = false;
+    refreshMarks();
+    applyFilter();
+}
+
+void TParametersEditForm::setLoadedText(const std::string& text) { loadedText_ = text; }
+
+std::vector<SettingChange> TParametersEditForm::pendingChanges() const {
+    if (!Params)
+        return {};
+    return diffSettings(*Params, loadedText_, Params->SettingsText());
+}
+
+void TParametersEditForm::refreshMarks() {
+    if (!Params)
+        return;
+    std::vector<std::string> changed;
+    for (const SettingChange& c : pendingChanges())
+        changed.push_back(c.key);
+    for (int g = 0; g < Tree->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = Tree->topLevelItem(g);
+        const auto params = Params->ParametersOfGroup(cp1251::fromUtf8(group->text(0).toStdString()));
+        int differing = 0;
+        for (int i = 0; i < group->childCount() && i < static_cast<int>(params.size()); ++i) {
+            const Parameter& p = *params[static_cast<size_t>(i)];
+            const bool differs = !p.IsDefault();
+            const bool isChanged = std::find(changed.begin(), changed.end(), p.key) != changed.end();
+            differing += differs;
+            QTreeWidgetItem* node = group->child(i);
+            if (node->data(0, kDiffersRole).toBool() != differs)
+                node->setData(0, kDiffersRole, differs);
+            if (node->data(0, kChangedRole).toBool() != isChanged)
+                node->setData(0, kChangedRole, isChanged);
+        }
+        if (group->data(0, kCountRole).toInt() != differing)
+            group->setData(0, kCountRole, differing);
+    }
+}
+
+// A parameter is shown when its name, key or description holds the text (any
+// case, Cyrillic too) and, with the toggle on, it changed since the last load.
+// The selected node always stays: a refused value keeps the selection there.
+void TParametersEditForm::applyFilter() {
+    if (!Params)
+        return;
+    const QString needle = FilterEdit->text().trimmed();
+    const bool onlyChanged = OnlyChanged->isChecked();
+    for (int g = 0; g < Tree->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = Tree->topLevelItem(g);
+        const auto params = Params->ParametersOfGroup(cp1251::fromUtf8(group->text(0).toStdString()));
+        int visible = 0;
+        for (int i = 0; i < group->childCount() && i < static_cast<int>(params.size()); ++i) {
+            const Parameter& p = *params[static_cast<size_t>(i)];
+            QTreeWidgetItem* node = group->child(i);
+            bool show = needle.isEmpty() || ui(p.name).contains(needle, Qt::CaseInsensitive) ||
+                        ui(p.key).contains(needle, Qt::CaseInsensitive) ||
+                        ui(p.description).contains(needle, Qt::CaseInsensitive);
+            show = show && (!onlyChanged || node->data(0, kChangedRole).toBool());
+            show = show || node == Tree->currentItem();
+            node->setHidden(!show);
+            visible += show;
+        }
+        const bool filtering = !needle.isEmpty() || onlyChanged;
+        group->setHidden(filtering && visible == 0 && group != Tree->currentItem());
+        if (filtering && visible > 0 && !group->isExpanded())
+            group->setExpanded(true);
+    }
+}
+
+void TParametersEditForm::ChangesActionExecute() {
+    CommitEdit();
+    if (!Params)
+        return;
+    ChangesView view(*Params, pendingChanges(), this);
+    dialogs_.showModal(&view);
+}
+
+void TParametersEditForm::SheetActionExecute() {
+    CommitEdit();
+    if (!Params)
+        return;
+    const QString file = dialogs_.saveFile(this, kSheetFilter, "html");
+    if (file.isEmpty())
+        return;
+    const QString when = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm");
+    replaceFileContent(file.toStdString(), settingsSheetHtml(*Params, ("Лист настроек от " + when).toStdString()));
 }
 
 std::string TParametersEditForm::editText() const {
@@ -324,6 +472,7 @@ void TParametersEditForm::SetModified(bool flag) {
         setWindowTitle(kCaptionModified);
         SmsLabel->setText(SmsCommandText());
         SmsLabel->adjustSize();
+        refreshMarks();
     } else {
         setWindowTitle(kCaption);
     }
@@ -347,9 +496,17 @@ void TParametersEditForm::SendActionExecute() {
             dialogs_.message(this, QString::fromStdString(reason), "Ошибка", Buttons::Ok);
             return;
         }
+    // What the write changes, before the question that decides it.
+    if (Params) {
+        ChangesView view(*Params, pendingChanges(), this);
+        dialogs_.showModal(&view);
+    }
     if (dialogs_.message(this, "Записать настройки в устройство?", "Внимание", Buttons::OkCancel) != Answer::Ok)
         return;
     if (!currentDevice_ || !*currentDevice_ || !Params)
+        return;
+    std::string backup;
+    if (!backupBeforeWrite(dialogs_, this, **currentDevice_, backup, log))
         return;
     const std::string text = Params->SettingsText();
     letCancel(currentDevice_->get());

@@ -4,13 +4,16 @@
 // the SMS command of the selected parameter, and Save, Send and Leave. It edits
 // the model in place; the main window owns the model and the device object.
 #include "ParameterList.h"
+#include "SettingsDiff.h"
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 
 class Dialogs;
 class DeviceInterface;
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -45,6 +48,23 @@ public:
     QAction* SaveAction;
     QAction* SendAction;
     QAction* CloseAction;
+    QAction* ChangesAction;  // "Изменения": what a write would change
+    QAction* SheetAction;    // the settings as a printable HTML page
+    QLineEdit* FilterEdit;   // narrows the tree to matching parameters
+    QCheckBox* OnlyChanged;  // shows only parameters changed since the last load
+
+    // Where the editor's log lines go (the main window's log); may be empty.
+    std::function<void(const QString&)> log;
+    // The settings text as last loaded (Read or Open file): what the change
+    // list and the marks compare against.
+    void setLoadedText(const std::string& text);
+    std::vector<SettingChange> pendingChanges() const;
+    // Bold: differs from its default; marked: changed since the last load; a
+    // group shows how many of its parameters differ from their defaults.
+    void refreshMarks();
+    void applyFilter();
+    void ChangesActionExecute();
+    void SheetActionExecute();
 
     void FormShow();
     // A node is about to be selected; false refuses (the old node stays).
@@ -79,4 +99,5 @@ private:
     const Parameter* refusedParameter_ = nullptr;
     QString refusedText_;
     bool keepRefusedSelected_ = false; // a refused text stays selected until the user returns to it
+    std::string loadedText_;
 };

@@ -1,5 +1,6 @@
 #include "Z58main.h"
 
+#include "BackupStore.h"
 #include "Cp1251.h"
 #include "Device.h"
 #include "Dialogs.h"
@@ -10,6 +11,7 @@
 #include "PortListBox.h"
 #include "PortProblem.h"
 #include "PortSettingStore.h"
+#include "SettingsBackup.h"
 #include "SettingsFile.h"
 #include "crc32.h"
 
@@ -24,6 +26,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <stdexcept>
+#include <utility>
 
 DeviceInfo EmbeddedInfo{};
 
@@ -333,6 +336,8 @@ void TMainForm::showEditor() {
     if (!ParametersEditForm)
         return;
     ParametersEditForm->Params = Parameters_.get();
+    if (!ParametersEditForm->log)
+        ParametersEditForm->log = [this](const QString& line) { addLog(line); };
     dialogs_.showModal(ParametersEditForm);
 }
 
@@ -344,6 +349,8 @@ void TMainForm::ReadButtonClick() {
         return;
     }
     Parameters_->LoadSettingsText(text);
+    if (ParametersEditForm)
+        ParametersEditForm->setLoadedText(text);
     showEditor();
 }
 
@@ -351,7 +358,10 @@ void TMainForm::OpenFileButtonClick() {
     const QString file = dialogs_.openFile(this, kSettingsFileFilter, "txt");
     if (file.isEmpty())
         return;
-    Parameters_->LoadSettingsText(readSettingsFile(file.toStdString()));
+    const std::string text = readSettingsFile(file.toStdString());
+    Parameters_->LoadSettingsText(text);
+    if (ParametersEditForm)
+        ParametersEditForm->setLoadedText(text);
     showEditor();
 }
 
@@ -378,6 +388,9 @@ void TMainForm::BlowUpdateButtonClick() {
         dialogs_.message(this,
                          "Устройство уже содержит новейшую или равную версию.\n" + QString(25, ' ') + "Обновлять или нет?",
                          "Внимание", Buttons::YesNo) != Answer::Yes)
+        return;
+    // The update may reset the settings: keep them first, to offer them back.
+    if (!backupBeforeWrite(dialogs_, this, *CurrentDevice, FirmwareBackup, [this](const QString& l) { addLog(l); }))
         return;
     SaveProgress->setRange(0, 100);
     SaveProgress->setValue(0);
@@ -432,6 +445,29 @@ void TMainForm::Timer1Timer() {
         return;
     exchange(kReplyTimeoutMs, [&] { return CurrentDevice->RestartDevice(); });
     dialogs_.message(this, "Дождитесь звукового сигнала подключения устройства и нажмите OK", "Перезагрузка ...", Buttons::Ok);
+    offerRestore();
+}
+
+// After the restart, the settings saved before the update can go back; only
+// with the user's OK.
+void TMainForm::offerRestore() {
+    const std::string backup = std::exchange(FirmwareBackup, std::string());
+    if (backup.empty())
+        return;
+    if (dialogs_.message(this,
+                         "После обновления настройки могли сброситься.\n"
+                         "Записать в устройство настройки, сохранённые перед обновлением?\n" +
+                             QString::fromStdString(backup),
+                         "Восстановление настроек", Buttons::OkCancel) != Answer::Ok)
+        return;
+    const std::string text = backupSettingsText(backup);
+    if (exchange(kReplyTimeoutMs, [&] { return CurrentDevice->WriteSettings(text); }) < 0) {
+        logPortProblem();
+        dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
+        return;
+    }
+    addLog("Настройки восстановлены из " + QString::fromStdString(backup));
+    dialogs_.message(this, "Настройки восстановлены.", "Сообщение", Buttons::Ok);
 }
 
 // ---- sound bank update

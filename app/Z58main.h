@@ -56,6 +56,7 @@ public:
     FirmwareImage Firmware;
     std::int32_t FirmwareSize = 0;
     bool FirmwareUploading = false;
+    std::string FirmwareBackup; // the settings saved before this firmware update, offered back after it
     std::optional<UploadStepper> FirmwareUpload;
     // Sound bank upload state.
     SoundBank Sound;
@@ -94,6 +95,7 @@ private:
     void restoreWaveCaption();
     void updateUploadLocks();
     void showEditor();
+    void offerRestore();
     QString waveCaption() const;
 
     Dialogs& dialogs_;
