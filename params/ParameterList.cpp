@@ -183,8 +183,7 @@ void ParameterList::SetValueByKey(std::string_view key, std::string_view value) 
         parameters_[static_cast<size_t>(i)].value.assign(value);
 }
 
-void ParameterList::LoadSettingsText(std::string_view text) {
-    ResetToDefaults();
+void forEachSetting(std::string_view text, const std::function<void(std::string_view, std::string_view)>& take) {
     // The text is zero-terminated wherever it comes from: nothing after a NUL counts.
     text = text.substr(0, text.find('\0'));
     size_t pos = 0;
@@ -197,9 +196,14 @@ void ParameterList::LoadSettingsText(std::string_view text) {
         const std::string_view line = text.substr(pos, end - pos);
         const size_t eq = line.find('=');
         if (eq != std::string_view::npos)
-            SetValueByKey(line.substr(0, eq), line.substr(eq + 1));
+            take(line.substr(0, eq), line.substr(eq + 1));
         pos = end;
     }
+}
+
+void ParameterList::LoadSettingsText(std::string_view text) {
+    ResetToDefaults();
+    forEachSetting(text, [this](std::string_view key, std::string_view value) { SetValueByKey(key, value); });
 }
 
 std::string ParameterList::SettingsText() const {

@@ -2,6 +2,7 @@
 // The parameter model: groups, enum lists and every controller setting with its
 // current value, built from the parameter description document. All texts are
 // Windows-1251 bytes as the document and the controller carry them.
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,3 +83,7 @@ private:
 // Description line-break processing: backslash-n becomes a line feed, then every
 // backslash-CR-LF line continuation is removed.
 std::string processDescription(std::string text);
+
+// Every key=value line of a settings text, by the loading rules: lines end at
+// any run of CR and LF, the first '=' divides, a line without '=' is skipped.
+void forEachSetting(std::string_view text, const std::function<void(std::string_view key, std::string_view value)>& take);

@@ -6,22 +6,10 @@
 
 namespace {
 
-// key -> value, by the loading rules: lines at any run of CR and LF, the first
-// '=' divides, later lines override earlier ones.
+// key -> value; later lines override earlier ones, as on loading.
 std::map<std::string, std::string> settingsMap(const std::string& text) {
     std::map<std::string, std::string> values;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        while (pos < text.size() && (text[pos] == '\r' || text[pos] == '\n'))
-            ++pos;
-        size_t end = pos;
-        while (end < text.size() && text[end] != '\r' && text[end] != '\n')
-            ++end;
-        const std::string line = text.substr(pos, end - pos);
-        if (const size_t eq = line.find('='); eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-        pos = end;
-    }
+    forEachSetting(text, [&](std::string_view key, std::string_view value) { values[std::string(key)] = std::string(value); });
     return values;
 }
 
