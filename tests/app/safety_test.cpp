@@ -1,6 +1,7 @@
 // The settings safety net in the windows: backups before a firmware update and
 // before Send, the offer to restore after the update, the change list before
 // the write, and the editor's marks, filter and settings sheet.
+#include "BackupStore.h"
 #include "ChangesView.h"
 #include "Device.h"
 #include "Embedded.h"
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
@@ -43,7 +45,7 @@ struct SafetyTest : ::testing::Test, IsolatedSetup {
     std::vector<fs::path> backups() {
         std::vector<fs::path> files;
         std::error_code ec;
-        for (const auto& e : fs::directory_iterator(dir.path / "data/z58/backups", ec))
+        for (const auto& e : fs::directory_iterator(fs::u8path(backupFolder()), ec))
             files.push_back(e.path());
         return files;
     }
@@ -139,7 +141,9 @@ TEST_F(SafetyTest, nothing_is_restored_without_the_users_ok) {
 
 TEST_F(SafetyTest, firmware_backup_failure_asks_and_cancel_sends_nothing) {
     auto emu = emulator({"--version", "001.050"});
-    std::ofstream(dir / "data") << "a file where the folder should be";
+    // A file where the backups folder should be made.
+    std::ofstream(dir / "data") << "x";
+    std::ofstream(dir / "local") << "x";
     dialogs.answers = {Answer::Ok, Answer::Cancel};
     TMainForm f(dialogs);
     show(f);
@@ -291,11 +295,11 @@ TEST_F(SafetyTest, settings_sheet_and_changes_from_the_menu) {
     editor.Params = &list;
     editor.setLoadedText("AutoStart=0\n");
     show(editor);
-    dialogs.files = {QString::fromStdString(dir / "лист.html")};
+    dialogs.files = {QString::fromStdString(dir / "sheet.html")};
     clickMenu(editor, editor.SheetAction);
     EXPECT_EQ(dialogs.lastFilter, "страница HTML | *.html");
     EXPECT_EQ(dialogs.lastSuffix, "html");
-    const std::string page = readWhole(dir / "лист.html");
+    const std::string page = readWhole(dir / "sheet.html");
     EXPECT_NE(page.find("99 (Запуск по команде)"), std::string::npos);
     EXPECT_NE(page.find("Set,AutoStart=99"), std::string::npos);
 

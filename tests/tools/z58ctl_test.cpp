@@ -224,7 +224,7 @@ TEST_F(CtlTest, writes_take_a_backup_first_unless_told_not_to) {
 
 TEST_F(CtlTest, a_failed_backup_asks_and_no_sends_nothing) {
     EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl"});
-    std::ofstream(dir / "data") << "a file where the folder should be";
+    std::ofstream(dir / "data") << "a file where the backups folder should be";
     std::ofstream(dir / "new.txt", std::ios::binary) << "MicLevel=10\r\n";
     const auto r = ctl({"--port", "COM7", "write-settings", dir / "new.txt"}, "n\n");
     EXPECT_EQ(r.exitCode, 3);
