@@ -24,6 +24,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QShowEvent>
 #include <QSplitter>
@@ -95,8 +96,12 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<Devic
     auto* menu = new QMenuBar(this);
     SaveAction = menu->addAction("Записать в файл");
     SendAction = menu->addAction("Записать в устройство");
-    ChangesAction = menu->addAction("Изменения");
-    SheetAction = menu->addAction("Лист настроек");
+    // The two additions share one entry: five top-level entries do not fit the
+    // window's width in every font.
+    QMenu* service = menu->addMenu("Сервис");
+    service->setObjectName("ServiceMenu");
+    ChangesAction = service->addAction("Изменения");
+    SheetAction = service->addAction("Лист настроек…");
     CloseAction = menu->addAction("Выйти");
     SaveAction->setObjectName("Save");
     SendAction->setObjectName("Send");

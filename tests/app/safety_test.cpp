@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -53,10 +54,21 @@ struct SafetyTest : ::testing::Test, IsolatedSetup {
         w.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     }
+    // Clicks a menu bar entry, or opens "Сервис" and clicks the entry in it.
     static void clickMenu(TParametersEditForm& editor, QAction* action) {
-        auto* menu = editor.findChild<QMenuBar*>();
-        ASSERT_NE(menu, nullptr);
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        // On Windows a click on a window that is not active yet only activates it.
+        editor.activateWindow();
+        (void)QTest::qWaitForWindowActive(&editor);
+        auto* bar = editor.findChild<QMenuBar*>();
+        ASSERT_NE(bar, nullptr);
+        auto* service = editor.findChild<QMenu*>("ServiceMenu");
+        if (service && service->actions().contains(action)) {
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(service->menuAction()).center());
+            ASSERT_TRUE(QTest::qWaitFor([&] { return service->isVisible(); }, 2000));
+            QTest::mouseClick(service, Qt::LeftButton, {}, service->actionGeometry(action).center());
+        } else {
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(action).center());
+        }
         QApplication::processEvents();
     }
     static QTreeWidgetItem* nodeNamed(TParametersEditForm& editor, const QString& name) {
