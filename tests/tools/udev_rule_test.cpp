@@ -1,6 +1,11 @@
 // The udev rule the package installs: every rule line must be one udev accepts,
 // and the commented ModemManager template must become one when filled in.
 // udevadm verify does this where systemd has it; Debian 12's does not.
+// GCC 12 warns inside <regex> when sanitizers are on (a false positive in
+// libstdc++'s automaton, not in this file).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
