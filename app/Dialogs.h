@@ -59,15 +59,11 @@ bool runCloseQuery(Dialogs& dialogs, QWidget* owner, Query&& query) {
     return close;
 }
 
-#include "ExchangeAbandoned.h"
-
 #include <exception>
 template <class F>
 void runHandler(Dialogs& dialogs, QWidget* owner, F&& handler) {
     try {
         handler();
-    } catch (const ExchangeAbandoned&) {
-        // The window was closed during the wait; it already said so.
     } catch (const std::exception& e) {
         dialogs.error(owner, QString::fromUtf8(e.what()));
     } catch (...) {

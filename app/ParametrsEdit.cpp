@@ -4,13 +4,12 @@
 #include "Cp1251.h"
 #include "Device.h"
 #include "DeviceInterface.h"
-#include "ExchangeWorker.h"
 #include "Dialogs.h"
 #include "FileReplace.h"
-#include "SettingsBackup.h"
 #include "SettingsFile.h"
 #include "SettingsLimit.h"
 #include "SettingsSheet.h"
+#include "SettingsWriteJob.h"
 #include "TreeGuard.h"
 #include "ValueCheck.h"
 
@@ -84,8 +83,13 @@ const char kSheetFilter[] = "страница HTML | *.html";
 
 } // namespace
 
-TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::unique_ptr<DeviceInterface>* currentDevice, QWidget* parent)
+TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::shared_ptr<DeviceInterface>* currentDevice, QWidget* parent)
     : QDialog(parent), dialogs_(dialogs), currentDevice_(currentDevice) {
+    host_ = std::make_unique<WindowHost>(dialogs_, this, [this](const QString& line) {
+        if (log)
+            log(line);
+    });
+    send_ = new JobDriver(dialogs_, this);
     setObjectName("ParametersEditForm");
     setWindowTitle(kCaption);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
@@ -506,21 +510,15 @@ void TParametersEditForm::SendActionExecute() {
         ChangesView view(*Params, pendingChanges(), this);
         dialogs_.showModal(&view);
     }
-    if (dialogs_.message(this, "Записать настройки в устройство?", "Внимание", Buttons::OkCancel) != Answer::Ok)
+    if (!currentDevice_ || !*currentDevice_ || !Params || send_->running())
         return;
-    if (!currentDevice_ || !*currentDevice_ || !Params)
-        return;
-    std::string backup;
-    if (!backupBeforeWrite(dialogs_, this, **currentDevice_, backup, log))
-        return;
-    const std::string text = Params->SettingsText();
-    letCancel(currentDevice_->get());
-    if (exchangeWorker().run(this, {static_cast<int>(kReplyTimeoutMs)}, [&] { return (*currentDevice_)->WriteSettings(text); }) < 0) {
-        dialogs_.message(this, "Устройство не подключено или занято", "Ошибка", Buttons::Ok);
-        return;
-    }
-    dialogs_.message(this, "Настройки записаны.", "Сообщение", Buttons::Ok);
-    SetModified(false);
+    // The question, the backup and the write are the settings write job's.
+    send_->start(std::make_shared<jobs::SettingsWriteJob>(*host_, *currentDevice_, Params->SettingsText(),
+                                                          jobs::SettingsWriteJob::Options{}),
+                 [this](jobs::Outcome outcome) {
+                     if (outcome == jobs::Outcome::Done)
+                         SetModified(false);
+                 });
 }
 
 void TParametersEditForm::CloseActionExecute() {
@@ -529,12 +527,12 @@ void TParametersEditForm::CloseActionExecute() {
 }
 
 bool TParametersEditForm::FormCloseQuery() {
-    if (exchangeWorker().busy()) {
+    if (send_->running()) {
         // The settings frame is sent whole in any case; only its answer is given up.
         if (dialogs_.message(this, "Идет обмен с устройством. Прервать и закрыть окно?", "Внимание", Buttons::OkCancel) !=
             Answer::Ok)
             return false;
-        exchangeWorker().cancel(true);
+        send_->abandon();
         return true;
     }
     if (!Modified)

@@ -3,8 +3,10 @@
 // of groups and parameters, one value edited at a time with a check per type,
 // the SMS command of the selected parameter, and Save, Send and Leave. It edits
 // the model in place; the main window owns the model and the device object.
+#include "JobDriver.h"
 #include "ParameterList.h"
 #include "SettingsDiff.h"
+#include "WindowHost.h"
 
 #include <QDialog>
 #include <functional>
@@ -27,7 +29,7 @@ class TParametersEditForm : public QDialog {
     Q_OBJECT
 public:
     // currentDevice: the main window's device slot, read at each Send.
-    TParametersEditForm(Dialogs& dialogs, std::unique_ptr<DeviceInterface>* currentDevice, QWidget* parent = nullptr);
+    TParametersEditForm(Dialogs& dialogs, std::shared_ptr<DeviceInterface>* currentDevice, QWidget* parent = nullptr);
 
     ParameterList* Params = nullptr; // set by the main window before each showing
     bool Modified = false;
@@ -93,7 +95,9 @@ protected:
 
 private:
     Dialogs& dialogs_;
-    std::unique_ptr<DeviceInterface>* currentDevice_;
+    std::shared_ptr<DeviceInterface>* currentDevice_;
+    std::unique_ptr<WindowHost> host_; // Send's job talks to the user through it
+    JobDriver* send_;
     bool filling_ = false; // the program, not the user, is changing a widget
     // The text whose refusal was shown during the current user action.
     const Parameter* refusedParameter_ = nullptr;

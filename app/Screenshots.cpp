@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
 
@@ -48,12 +49,23 @@ void ScreenshotDialogs::showModal(QDialog* window) {
     editor->close();
 }
 
-int ScreenshotDialogs::run(TMainForm& form, TParametersEditForm&) {
+// Runs f once the window's exchanges have ended; the event loop goes on meanwhile.
+void ScreenshotDialogs::whenIdle(TMainForm& form, std::function<void()> f) {
+    if (!form.busy()) {
+        f();
+        return;
+    }
+    QTimer::singleShot(20, &form, [this, &form, f = std::move(f)]() mutable { whenIdle(form, std::move(f)); });
+}
+
+void ScreenshotDialogs::run(TMainForm& form, TParametersEditForm&) {
     QDir().mkpath(folder_);
     save(form, "main.png");
     form.GetVersionButtonClick();
     form.GetSerialButtonClick();
-    save(form, "main-after-version.png");
-    form.ReadButtonClick();
-    return ok_ ? 0 : 1;
+    whenIdle(form, [this, &form] {
+        save(form, "main-after-version.png");
+        form.ReadButtonClick();
+        whenIdle(form, [this] { QApplication::exit(ok_ ? 0 : 1); });
+    });
 }

@@ -3,6 +3,8 @@
 // and writes PNG pictures of them, then ends. Its dialogs never wait for a user.
 #include "Dialogs.h"
 
+#include <functional>
+
 class TMainForm;
 class TParametersEditForm;
 
@@ -16,9 +18,11 @@ public:
     // Shows the editor without blocking, selects a parameter and photographs it.
     void showModal(QDialog* window) override;
 
-    int run(TMainForm& form, TParametersEditForm& editor);
+    // Starts the round; the program's event loop ends with 0 when every picture was written.
+    void run(TMainForm& form, TParametersEditForm& editor);
 
 private:
+    void whenIdle(TMainForm& form, std::function<void()> f);
     bool save(QWidget& w, const QString& name);
     QString folder_;
     bool ok_ = true;

@@ -1,19 +1,17 @@
 #include "Z58main.h"
 
-#include "BackupStore.h"
 #include "Cp1251.h"
 #include "Device.h"
 #include "Dialogs.h"
 #include "Embedded.h"
-#include "ExchangeWorker.h"
+#include "ExchangeThread.h"
 #include "ParametrsEdit.h"
-#include "PortList.h"
 #include "PortListBox.h"
 #include "PortProblem.h"
+#include "PortSearchJob.h"
 #include "PortSettingStore.h"
-#include "SettingsBackup.h"
 #include "SettingsFile.h"
-#include "crc32.h"
+#include "UploadSlot.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -49,7 +47,9 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, int 
 
 } // namespace
 
-TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
+TMainForm::TMainForm(Dialogs& dialogs)
+    : dialogs_(dialogs), host_(dialogs, this, [this](const QString& line) { addLog(line); }, nullptr,
+                               [this] { updateControls(); }) {
     setObjectName("MainForm");
     setFixedSize(320, 505);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -89,6 +89,7 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
     SaveProgress->setTextVisible(false);
     SaveProgress->setRange(0, 100);
     SaveProgress->setValue(0);
+    host_.setBar(SaveProgress);
     // Tool-tips are set but not shown in this window.
     for (QWidget* w : {static_cast<QWidget*>(PortComboBox), static_cast<QWidget*>(FindPortButton),
                        static_cast<QWidget*>(BlowUpdateButton)})
@@ -141,7 +142,7 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
     const std::string port = rememberedPort();
     // The first device was made before a first start's default was written: it
     // must use the port the window shows, not an empty name.
-    if (static_cast<Device*>(CurrentDevice.get())->portName() != port)
+    if (CurrentDevice->PortName() != port)
         CurrentDevice->SetPortName(port);
     for (int n = kFirstListedPort; n <= kLastListedPort; ++n)
         PortComboBox->addItem("COM" + QString::number(n));
@@ -165,18 +166,13 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
     on(OpenFileButton, &TMainForm::OpenFileButtonClick);
     on(BlowUpdateButton, &TMainForm::BlowUpdateButtonClick);
     on(WaveUpdateButton, &TMainForm::WaveUpdateButtonClick);
-    // A tick that falls due while an exchange runs waits for it to end.
-    auto tick = [this](bool& pending, void (TMainForm::*handler)()) {
-        if (pending)
-            return;
-        pending = true;
-        exchangeWorker().afterCurrent([this, &pending, handler] {
-            pending = false;
-            runHandler(dialogs_, this, [&] { (this->*handler)(); });
-        });
-    };
-    connect(Timer1, &QTimer::timeout, this, [this, tick] { tick(tick1Pending_, &TMainForm::Timer1Timer); });
-    connect(Timer2, &QTimer::timeout, this, [this, tick] { tick(tick2Pending_, &TMainForm::Timer2Timer); });
+    // Each upload is paced by its timer: a block's exchange is asked for on a
+    // tick, and the tick's timer starts again only when that block has ended.
+    firmware_ = new JobDriver(dialogs_, this, Timer1);
+    sound_ = new JobDriver(dialogs_, this, Timer2);
+    search_ = new JobDriver(dialogs_, this);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
     // Timer1 runs only while a firmware upload does: an idle 1 ms tick would do
     // nothing but wake the program a thousand times a second.
 
@@ -184,16 +180,39 @@ TMainForm::TMainForm(Dialogs& dialogs) : dialogs_(dialogs) {
         move(screen->availableGeometry().center() - rect().center());
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+    // Exchanges still queued for this window go with it.
+    exchangeThread().abandon(this);
+}
 
-bool TMainForm::uploadRunning() const { return FirmwareUploading || SoundStream.has_value(); }
+jobs::FirmwareJob* TMainForm::firmwareJob() const { return static_cast<jobs::FirmwareJob*>(firmware_->job()); }
 
-// The rest of an upload must go to the controller it began on: the port cannot
-// be changed or searched while one runs.
-void TMainForm::updateUploadLocks() {
-    const bool free = !uploadRunning();
+jobs::SoundJob* TMainForm::soundJob() const { return static_cast<jobs::SoundJob*>(sound_->job()); }
+
+bool TMainForm::uploadRunning() const {
+    const jobs::FirmwareJob* f = firmwareJob();
+    const jobs::SoundJob* s = soundJob();
+    return (f && f->uploading()) || (s && s->active());
+}
+
+bool TMainForm::busy() const {
+    return firmware_->running() || sound_->running() || search_->running() || exchangeThread().busyFor(this);
+}
+
+void TMainForm::updateControls() {
+    const jobs::UploadKind upload = jobs::uploadSlot().busy();
+    const jobs::FirmwareJob* f = firmwareJob();
+    const jobs::SoundJob* s = soundJob();
+    // One upload at a time: the other upload's button is off while one runs. A
+    // firmware job keeps its own button off from its first question on.
+    BlowUpdateButton->setEnabled(!f && upload != jobs::UploadKind::Sound);
+    WaveUpdateButton->setEnabled(upload != jobs::UploadKind::Firmware);
+    WaveUpdateButton->setText(s && s->active() ? QString("Стоп") : waveCaption());
+    // The rest of an upload must go to the controller it began on: the port
+    // cannot be changed or searched while one runs.
+    const bool free = upload == jobs::UploadKind::None;
     PortComboBox->setEnabled(free);
-    FindPortButton->setEnabled(free);
+    FindPortButton->setEnabled(free && !search_->running());
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {
@@ -204,24 +223,18 @@ void TMainForm::closeEvent(QCloseEvent* e) {
 }
 
 bool TMainForm::FormCloseQuery() {
-    ExchangeWorker& worker = exchangeWorker();
-    if (!uploadRunning() && !worker.busy())
+    if (!busy())
         return true;
     const QString question = uploadRunning() ? "Идет обновление. Прервать и выйти?" : kAbandonQuestion;
     if (dialogs_.message(this, question, "Внимание", Buttons::OkCancel) != Answer::Ok)
         return false;
-    Timer1->stop();
-    Timer2->stop();
-    FirmwareUploading = false;
-    if (worker.busy()) {
-        // The frame being sent is finished and the port closed by the exchange
-        // itself; the reply is no longer waited for. The upload's state is in
-        // use until then and goes with the window.
-        worker.cancel(true);
-        return true;
-    }
-    SoundStream.reset();
-    updateUploadLocks();
+    // The frame being sent is finished and the port closed by the exchange
+    // itself; its reply is no longer waited for, and nothing more is sent.
+    firmware_->abandon();
+    sound_->abandon();
+    search_->abandon();
+    exchangeThread().abandon(this);
+    updateControls();
     return true;
 }
 
@@ -231,33 +244,32 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-std::unique_ptr<DeviceInterface> TMainForm::newDevice() { return std::make_unique<Device>(); }
+std::shared_ptr<DeviceInterface> TMainForm::newDevice() { return std::make_shared<Device>(); }
 
-int TMainForm::exchange(std::uint32_t limitMs, const std::function<int()>& op) {
-    letCancel(CurrentDevice.get());
-    return exchangeWorker().run(this, {static_cast<int>(limitMs)}, op);
+void TMainForm::exchange(std::uint32_t limitMs, std::function<int(DeviceInterface&)> op, std::function<void(int)> done) {
+    ExchangeThread::Request r;
+    r.context = this;
+    r.owner = this;
+    r.limitMs = static_cast<int>(limitMs);
+    r.device = CurrentDevice;
+    r.op = [device = CurrentDevice, op = std::move(op)] { return op(*device); };
+    r.done = [this, device = CurrentDevice, done = std::move(done)](int result) {
+        // The port's own complaints first, as they came while the exchange ran.
+        for (const PortNotice& n : device->TakePortNotices())
+            dialogs_.message(this, QString::fromUtf8(n.text.c_str()), QString::fromUtf8(n.caption.c_str()), Buttons::Ok);
+        runHandler(dialogs_, this, [&] { done(result); });
+    };
+    exchangeThread().submit(std::move(r));
 }
 
 void TMainForm::addLog(const QString& line) { Memo1->appendPlainText(line); }
 
 // The boxes say only "not connected or busy"; where the OS tells why the port
 // cannot be used, the log says it too.
-void TMainForm::logPortProblem() {
-    if (!CurrentDevice)
-        return;
-    const std::string why = portProblem(static_cast<Device*>(CurrentDevice.get())->portName());
+void TMainForm::logPortProblem(DeviceInterface& device) {
+    const std::string why = portProblem(device.PortName());
     if (!why.empty())
         addLog(QString::fromUtf8(why.c_str()));
-}
-
-void TMainForm::logSearchProblems() {
-    for (const PresentPort& p : refreshPortNames()) {
-        if (p.name.empty())
-            continue;
-        const std::string why = portProblem(p.name);
-        if (!why.empty())
-            addLog(QString::fromStdString(p.name) + ": " + QString::fromUtf8(why.c_str()));
-    }
 }
 
 std::string TMainForm::rememberedPort() {
@@ -288,48 +300,48 @@ void TMainForm::PortComboBoxChange(const QString& text) {
 }
 
 void TMainForm::FindPortButtonClick() {
-    if (!CurrentDevice)
+    if (!CurrentDevice || search_->running())
         return;
-    auto* device = dynamic_cast<Device*>(CurrentDevice.get());
-    letCancel(device);
-    if (device)
-        device->SetSearchObserver([](const std::string& port) { exchangeWorker().searchingPort(port); });
-    const int found = exchangeWorker().run(this, {static_cast<int>(kReplyTimeoutMs), true},
-                                           [&] { return CurrentDevice->FindDevicePort(this) ? 1 : 0; });
-    if (device)
-        device->SetSearchObserver(nullptr);
-    if (found)
-        selectPort(rememberedPort());
-    else
-        logSearchProblems();
+    search_->start(std::make_shared<jobs::PortSearchJob>(host_, CurrentDevice), [this](jobs::Outcome outcome) {
+        if (outcome == jobs::Outcome::Done)
+            selectPort(rememberedPort());
+        updateControls();
+    });
+    updateControls();
 }
 
 void TMainForm::GetSerialButtonClick() {
     if (!CurrentDevice)
         return;
-    std::uint32_t serial = 0;
-    if (exchange(kReplyTimeoutMs, [&] { return CurrentDevice->GetSerialNumber(serial); }) < 0) {
-        logPortProblem();
-        dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
-        return;
-    }
-    addLog("Серийный номер устройства " + QString::number(static_cast<std::int32_t>(serial)));
+    auto serial = std::make_shared<std::uint32_t>(0);
+    exchange(kReplyTimeoutMs, [serial](DeviceInterface& d) { return d.GetSerialNumber(*serial); },
+             [this, serial, device = CurrentDevice](int result) {
+                 if (result < 0) {
+                     logPortProblem(*device);
+                     dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
+                     return;
+                 }
+                 addLog("Серийный номер устройства " + QString::number(static_cast<std::int32_t>(*serial)));
+             });
 }
 
 void TMainForm::GetVersionButtonClick() {
     if (!CurrentDevice)
         return;
-    std::string text;
-    if (exchange(kReplyTimeoutMs, [&] { return CurrentDevice->GetVersionInfo(text); }) < 0) {
-        logPortProblem();
-        dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
-        return;
-    }
-    DeviceInfo info;
-    CurrentDevice->ParseVersionInfo(info, text.c_str());
-    const std::string type = fieldText(info.deviceType);
-    addLog("Тип устройства   : " + (type == "QV_r2" ? QString("Z58 (r2)") : ui(type)));
-    addLog("Версия прошивки : " + ui(fieldText(info.firmwareVersion)));
+    auto text = std::make_shared<std::string>();
+    exchange(kReplyTimeoutMs, [text](DeviceInterface& d) { return d.GetVersionInfo(*text); },
+             [this, text, device = CurrentDevice](int result) {
+                 if (result < 0) {
+                     logPortProblem(*device);
+                     dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
+                     return;
+                 }
+                 DeviceInfo info;
+                 device->ParseVersionInfo(info, text->c_str());
+                 const std::string type = fieldText(info.deviceType);
+                 addLog("Тип устройства   : " + (type == "QV_r2" ? QString("Z58 (r2)") : ui(type)));
+                 addLog("Версия прошивки : " + ui(fieldText(info.firmwareVersion)));
+             });
 }
 
 void TMainForm::showEditor() {
@@ -342,16 +354,27 @@ void TMainForm::showEditor() {
 }
 
 void TMainForm::ReadButtonClick() {
-    std::string text;
-    if (!CurrentDevice || exchange(kReplyTimeoutMs, [&] { return CurrentDevice->ReadSettings(text); }) < 0) {
-        logPortProblem();
+    auto fail = [this](DeviceInterface* device) {
+        if (device)
+            logPortProblem(*device);
         dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
+    };
+    if (!CurrentDevice) {
+        fail(nullptr);
         return;
     }
-    Parameters_->LoadSettingsText(text);
-    if (ParametersEditForm)
-        ParametersEditForm->setLoadedText(text);
-    showEditor();
+    auto text = std::make_shared<std::string>();
+    exchange(kReplyTimeoutMs, [text](DeviceInterface& d) { return d.ReadSettings(*text); },
+             [this, text, fail, device = CurrentDevice](int result) {
+                 if (result < 0) {
+                     fail(device.get());
+                     return;
+                 }
+                 Parameters_->LoadSettingsText(*text);
+                 if (ParametersEditForm)
+                     ParametersEditForm->setLoadedText(*text);
+                 showEditor();
+             });
 }
 
 void TMainForm::OpenFileButtonClick() {
@@ -365,163 +388,44 @@ void TMainForm::OpenFileButtonClick() {
     showEditor();
 }
 
-// ---- firmware update
+// ---- firmware update: the job asks, backs up, uploads and offers the restart
+// and the restore; the window shows it and paces its blocks with Timer1.
 
 void TMainForm::BlowUpdateButtonClick() {
-    if (!CurrentDevice)
+    if (!CurrentDevice || firmware_->running())
         return;
-    if (dialogs_.message(this,
-                         "После обновления возможно произойдет сброс настроек.\n"
-                         "Рекомендуется сохранить текущие настройки. (Кнопка \"Сохранить в файл\").\n"
-                         "Начать обновление ?",
-                         "Внимание", Buttons::OkCancel) != Answer::Ok)
-        return;
-    std::string text;
-    if (exchange(kReplyTimeoutMs, [&] { return CurrentDevice->GetVersionInfo(text); }) < 0) {
-        logPortProblem();
-        dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
-        return;
-    }
-    DeviceInfo device;
-    CurrentDevice->ParseVersionInfo(device, text.c_str());
-    if (compareVersions(fieldText(device.firmwareVersion), fieldText(Firmware.info.firmwareVersion)) >= 0 &&
-        dialogs_.message(this,
-                         "Устройство уже содержит новейшую или равную версию.\n" + QString(25, ' ') + "Обновлять или нет?",
-                         "Внимание", Buttons::YesNo) != Answer::Yes)
-        return;
-    // The update may reset the settings: keep them first, to offer them back.
-    if (!backupBeforeWrite(dialogs_, this, *CurrentDevice, FirmwareBackup, [this](const QString& l) { addLog(l); }))
-        return;
-    SaveProgress->setRange(0, 100);
-    SaveProgress->setValue(0);
-    BlowUpdateButton->setEnabled(false);
-    addLog("Подготовка к обновлению, ждите ...");
-    if (exchange(kFirmwareBeginTimeoutMs, [&] { return CurrentDevice->BeginFirmwareUpdate(); }) < 0) {
-        logPortProblem();
-        dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
-        addLog("Обновление отменено.");
-        BlowUpdateButton->setEnabled(true);
-        return;
-    }
-    addLog("Загрузка новой версии программы ...");
-    SaveProgress->setRange(0, FirmwareSize / 1024 + 1);
-    SaveProgress->setValue(0);
-    FirmwareUpload.emplace(Firmware.stream.data(), Firmware.stream.size(), Firmware.imageCrc, Firmware.imageSize);
-    FirmwareUploading = true;
-    updateUploadLocks();
-    Timer1->start();
+    firmware_->start(std::make_shared<jobs::FirmwareJob>(host_, CurrentDevice, Firmware, jobs::FirmwareJob::Options{}),
+                     [this](jobs::Outcome) { updateControls(); });
+    updateControls();
 }
 
-void TMainForm::Timer1Timer() {
-    Timer1->stop();
-    if (!FirmwareUploading || !FirmwareUpload)
-        return;
-    if (!FirmwareUpload->allSent()) {
-        if (exchange(kReplyTimeoutMs, [&] { return FirmwareUpload->sendNextBlock(*CurrentDevice); }) < 0) {
-            dialogs_.message(this, "Ошибка при передачи данных", "Ошибка", Buttons::Ok);
-            addLog("Обновление отменено.");
-            FirmwareUploading = false;
-            updateUploadLocks();
-            BlowUpdateButton->setEnabled(true);
-            return;
-        }
-        SaveProgress->setValue(SaveProgress->value() + 1);
-        Timer1->start();
-        return;
-    }
-    SaveProgress->setValue(SaveProgress->maximum());
-    FirmwareUploading = false;
-    updateUploadLocks();
-    BlowUpdateButton->setEnabled(true);
-    if (exchange(kReplyTimeoutMs, [&] { return FirmwareUpload->commit(*CurrentDevice); }) < 0) {
-        dialogs_.message(this, "Нет подтвеждения CRC", "Ошибка обновления.", Buttons::Ok);
-        addLog("Обновление отменено.");
-        return;
-    }
-    addLog("Загрузка закончена.");
-    if (dialogs_.message(this,
-                         "Новая версия програмы загружена.\nДля применения нужна перезагрузка.\nПерегрузить прибор сейчас ?",
-                         "Внимание", Buttons::OkCancel) != Answer::Ok)
-        return;
-    exchange(kReplyTimeoutMs, [&] { return CurrentDevice->RestartDevice(); });
-    dialogs_.message(this, "Дождитесь звукового сигнала подключения устройства и нажмите OK", "Перезагрузка ...", Buttons::Ok);
-    offerRestore();
-}
+void TMainForm::Timer1Timer() { firmware_->tick(); }
 
-// After the restart, the settings saved before the update can go back; only
-// with the user's OK.
-void TMainForm::offerRestore() {
-    const std::string backup = std::exchange(FirmwareBackup, std::string());
-    if (backup.empty())
-        return;
-    if (dialogs_.message(this,
-                         "После обновления настройки могли сброситься.\n"
-                         "Записать в устройство настройки, сохранённые перед обновлением?\n" +
-                             QString::fromStdString(backup),
-                         "Восстановление настроек", Buttons::OkCancel) != Answer::Ok)
-        return;
-    const std::string text = backupSettingsText(backup);
-    if (exchange(kReplyTimeoutMs, [&] { return CurrentDevice->WriteSettings(text); }) < 0) {
-        logPortProblem();
-        dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
-        return;
-    }
-    addLog("Настройки восстановлены из " + QString::fromStdString(backup));
-    dialogs_.message(this, "Настройки восстановлены.", "Сообщение", Buttons::Ok);
-}
-
-// ---- sound bank update
+// ---- sound bank update, paced with Timer2
 
 QString TMainForm::waveCaption() const { return "Обновить звук до " + QString::number(SoundSize); }
-
-void TMainForm::restoreWaveCaption() { WaveUpdateButton->setText(waveCaption()); }
 
 void TMainForm::WaveUpdateButtonClick() {
     if (!CurrentDevice)
         return;
-    if (dialogs_.message(this, "Произвести загрузку звуковых данных?\nСтарые данные будут удалены безвозвратно!", "Внимание",
-                         Buttons::OkCancel) != Answer::Ok)
-        return;
-    SaveProgress->setValue(0);
-    WaveUpdateButton->setText("Стоп");
-    addLog("Подготовка к записи, ждите...");
-    if (exchange(kSoundBeginTimeoutMs, [&] { return CurrentDevice->BeginSoundUpdate(); }) < 0) {
-        logPortProblem();
-        dialogs_.message(this, "Устройство не подключено или занято.\nОбновление отменено.", "Ошибка", Buttons::Ok);
-        restoreWaveCaption();
+    // A click while the upload runs asks again; OK starts over (the new job
+    // takes the upload over), Cancel leaves the running one alone.
+    auto job = std::make_shared<jobs::SoundJob>(host_, CurrentDevice, Sound);
+    if (!sound_->running()) {
+        sound_->start(job, [this](jobs::Outcome) { updateControls(); });
+        updateControls();
         return;
     }
-    SoundStream.emplace(Sound.stream, Sound.size, Sound.dataCrc, Sound.dataLength);
-    updateUploadLocks();
-    SaveProgress->setRange(0, static_cast<int>(Sound.size / 1024 + 1));
-    SaveProgress->setValue(0);
-    Timer2->start();
-    addLog("Идет запись звуковых данных...");
+    // The question comes first, with the running upload going on meanwhile;
+    // only an OK replaces it.
+    std::optional<jobs::Exchange> first;
+    runHandler(dialogs_, this, [&] { first = job->start(); });
+    if (!job->running()) {
+        updateControls();
+        return;
+    }
+    sound_->adopt(job, std::move(first), [this](jobs::Outcome) { updateControls(); });
+    updateControls();
 }
 
-void TMainForm::Timer2Timer() {
-    Timer2->stop();
-    if (!SoundStream)
-        return;
-    if (!SoundStream->allSent()) {
-        if (exchange(kReplyTimeoutMs, [&] { return SoundStream->sendNextBlock(*CurrentDevice); }) < 0) {
-            dialogs_.message(this, "Ошибка при передачи данных", "Ошибка", Buttons::Ok);
-            restoreWaveCaption();
-            SoundStream.reset();
-            updateUploadLocks();
-            return;
-        }
-        SaveProgress->setValue(SaveProgress->value() + 1);
-        Timer2->start();
-        return;
-    }
-    SaveProgress->setValue(SaveProgress->maximum());
-    const UploadStepper finished = *SoundStream;
-    SoundStream.reset();
-    updateUploadLocks();
-    restoreWaveCaption();
-    if (exchange(kReplyTimeoutMs, [&] { return finished.commit(*CurrentDevice); }) >= 0)
-        dialogs_.message(this, "Данные успешно записаны.", "Сообщение", Buttons::Ok);
-    else
-        dialogs_.message(this, "Нет подтвеждения CRC", "Ошибка обновления.", Buttons::Ok);
-}
+void TMainForm::Timer2Timer() { sound_->tick(); }

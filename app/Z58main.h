@@ -1,17 +1,20 @@
 #pragma once
 // The main window: port choice, the device object and the parameter model it
-// owns for the whole run, the information and settings buttons, and the firmware
-// and sound bank upload jobs driven one block per timer tick.
+// owns for the whole run, the information and settings buttons, and the window
+// side of the firmware and sound bank jobs (one block per timer tick).
 #include "DeviceInfo.h"
 #include "DeviceInterface.h"
+#include "FirmwareJob.h"
+#include "JobDriver.h"
 #include "ParameterList.h"
 #include "PortListBox.h"
+#include "SoundJob.h"
 #include "Upload.h"
+#include "WindowHost.h"
 
 #include <QWidget>
 #include <functional>
 #include <memory>
-#include <optional>
 
 class Dialogs;
 class QGroupBox;
@@ -48,20 +51,17 @@ public:
     QTimer* Timer1;
     QTimer* Timer2;
 
-    std::unique_ptr<DeviceInterface> CurrentDevice;
+    // Shared with the exchanges that use it: a port chosen while one runs
+    // gives a new device, and the exchange finishes on the old one.
+    std::shared_ptr<DeviceInterface> CurrentDevice;
     ParameterList* Parameters() { return Parameters_.get(); }
     TParametersEditForm* ParametersEditForm = nullptr;
 
-    // Firmware upload state.
+    // The carried data the uploads send.
     FirmwareImage Firmware;
     std::int32_t FirmwareSize = 0;
-    bool FirmwareUploading = false;
-    std::string FirmwareBackup; // the settings saved before this firmware update, offered back after it
-    std::optional<UploadStepper> FirmwareUpload;
-    // Sound bank upload state.
     SoundBank Sound;
     std::int32_t SoundSize = 0;
-    std::optional<UploadStepper> SoundStream;
 
     void PortComboBoxChange(const QString& text);
     void FindPortButtonClick();
@@ -74,15 +74,17 @@ public:
     void WaveUpdateButtonClick();
     void Timer2Timer();
 
-    // A device operation on the exchange worker; the window waits for it.
-    int exchange(std::uint32_t limitMs, const std::function<int()>& op);
-    static std::unique_ptr<DeviceInterface> newDevice();
+    // Runs op on the exchange thread; done gets its result on this thread.
+    void exchange(std::uint32_t limitMs, std::function<int(DeviceInterface&)> op, std::function<void(int)> done);
+    static std::shared_ptr<DeviceInterface> newDevice();
     void addLog(const QString& line);
-    void logPortProblem();
-    void logSearchProblems();
-    // true: the window may close (asks first while an upload runs).
+    void logPortProblem(DeviceInterface& device);
+    // true: the window may close (asks first while an upload or an exchange runs).
     bool FormCloseQuery();
+    // From the begin request to the end of the upload's blocks.
     bool uploadRunning() const;
+    // A job or an exchange of this window has not ended yet.
+    bool busy() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -92,13 +94,18 @@ private:
     // Reads the remembered port, writing the "COM5" default when there is none.
     std::string rememberedPort();
     void selectPort(const std::string& port);
-    void restoreWaveCaption();
-    void updateUploadLocks();
+    // Buttons and port box as the jobs stand: one upload at a time, the port
+    // kept while one runs.
+    void updateControls();
     void showEditor();
-    void offerRestore();
     QString waveCaption() const;
+    jobs::FirmwareJob* firmwareJob() const;
+    jobs::SoundJob* soundJob() const;
 
     Dialogs& dialogs_;
     std::unique_ptr<ParameterList> Parameters_;
-    bool tick1Pending_ = false, tick2Pending_ = false;
+    WindowHost host_;
+    JobDriver* firmware_;
+    JobDriver* sound_;
+    JobDriver* search_;
 };

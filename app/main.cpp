@@ -1,7 +1,5 @@
 // z58config: the Z58 service tool's desktop program.
 #include "Dialogs.h"
-#include "ExchangeWorker.h"
-#include "Notifier.h"
 #include "ParametrsEdit.h"
 #include "Screenshots.h"
 #include "Z58main.h"
@@ -28,24 +26,6 @@ public:
             dialogs_.error(activeWindow(), QString());
         }
         return false;
-    }
-
-private:
-    Dialogs& dialogs_;
-};
-
-// Messages raised inside the core (the serial port, the port search) as message
-// boxes owned by the window they name.
-class MessageBoxNotifier : public z58::Notifier {
-public:
-    explicit MessageBoxNotifier(Dialogs& dialogs) : dialogs_(dialogs) {}
-    // Raised on the exchange worker's thread: the box is shown by the
-    // user-interface thread while the operation waits for the OK.
-    void message(z58::OwnerHandle owner, const std::string& text, const std::string& caption) override {
-        exchangeWorker().onUiThread([&] {
-            dialogs_.message(static_cast<QWidget*>(owner), QString::fromStdString(text), QString::fromStdString(caption),
-                             Buttons::Ok);
-        });
     }
 
 private:
@@ -81,8 +61,6 @@ int main(int argc, char** argv) {
     if (translator.load("qtbase_ru", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&translator);
     QApplication::setFont(windowFont());
-    MessageBoxNotifier notifier(dialogs);
-    z58::setNotifier(&notifier);
 
     try {
         TMainForm form(dialogs);
@@ -92,7 +70,7 @@ int main(int argc, char** argv) {
             dialogs.message(&form, QString::fromStdString(form.Parameters()->parseError()), "Ошибка", Buttons::Ok);
         form.show();
         if (!screenshots.isEmpty())
-            return static_cast<ScreenshotDialogs&>(dialogs).run(form, editor);
+            static_cast<ScreenshotDialogs&>(dialogs).run(form, editor);
         return app.exec();
     } catch (const std::exception& e) {
         dialogs.error(nullptr, QString::fromUtf8(e.what()));

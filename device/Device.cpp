@@ -5,6 +5,7 @@
 #include "VcomStreams.h"
 
 #include <cstring>
+#include <utility>
 
 namespace msg = sorka::kbt::messages;
 
@@ -66,6 +67,8 @@ Device::~Device() {
 
 const std::string& Device::portName() const { return port->name(); }
 
+std::vector<PortNotice> Device::TakePortNotices() { return std::exchange(notices_, {}); }
+
 void Device::SetPortName(const std::string& name) { port->setName(name.c_str()); }
 
 // The whole send has the operation's limit as its deadline, whether the line
@@ -92,8 +95,11 @@ bool Device::sendRequest(msg::Message& request, std::uint32_t limit) {
 
 template <class Take>
 int Device::exchange(msg::Message& request, std::int16_t expectedType, std::uint32_t longLimit, Take take) {
-    if (!port->open())
+    if (!port->open()) {
+        if (port->openProblem())
+            notices_.push_back(*port->openProblem());
         return result::kPortFailed;
+    }
     if (!sendRequest(request, longLimit ? longLimit : replyTimeout)) {
         port->close();
         return result::kNoReply;
@@ -283,8 +289,11 @@ int Device::ReadDiagnostics(unsigned char (&block)[24]) {
 }
 
 int Device::RestartDevice() {
-    if (!port->open())
+    if (!port->open()) {
+        if (port->openProblem())
+            notices_.push_back(*port->openProblem());
         return result::kPortFailed;
+    }
     msg::RestartMessage request;
     const bool sent = sendRequest(request, replyTimeout);
     port->close();

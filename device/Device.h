@@ -60,14 +60,13 @@ public:
     int ReadDiagnostics(unsigned char (&block)[24]) override;
     int RestartDevice() override;
     int ParseVersionInfo(DeviceInfo& info, const char* text) override;
-    bool FindDevicePort(z58::OwnerHandle owner) override;
-
-    // Lets another thread end the current reply wait early (it then gives
-    // kNoReply, as a time-out does) and stop the port search before its next
-    // port. A frame being sent is always finished. Null: nothing can cancel.
-    void SetCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
-    // Told the name of each port the search is about to ask (after the probe).
-    void SetSearchObserver(std::function<void(const std::string&)> observer) { searchObserver_ = std::move(observer); }
+    bool FindDevicePort(std::string& report) override;
+    const std::string& PortName() const override { return portName(); }
+    void SetCancelFlag(const std::atomic<bool>* flag) override { cancel_ = flag; }
+    void SetSearchObserver(std::function<void(const std::string&)> observer) override {
+        searchObserver_ = std::move(observer);
+    }
+    std::vector<PortNotice> TakePortNotices() override;
 
     void SetReplyTimeout(std::uint32_t ms) { replyTimeout = ms; }
     std::uint32_t ReplyTimeout() const { return replyTimeout; }
@@ -97,4 +96,5 @@ private:
     PortSettingStore& store_;
     const std::atomic<bool>* cancel_ = nullptr;
     std::function<void(const std::string&)> searchObserver_;
+    std::vector<PortNotice> notices_;
 };

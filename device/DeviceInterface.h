@@ -2,12 +2,15 @@
 // A controller reached through a pair of byte streams. One operation per
 // controller function; the slot order is part of the design, keep it.
 #include "DeviceInfo.h"
-#include "Notifier.h"
+#include "PortNotice.h"
 #include "Streams.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class DeviceInterface {
 public:
@@ -28,7 +31,21 @@ public:
     virtual int ReadDiagnostics(unsigned char (&block)[24]) = 0;
     virtual int RestartDevice() = 0;
     virtual int ParseVersionInfo(DeviceInfo& info, const char* text) = 0;
-    virtual bool FindDevicePort(z58::OwnerHandle owner) = 0;
+    // Searches the ports for the controller; true with what was found (UTF-8,
+    // one "name:\tvalue" line each) when it answered, the port remembered.
+    virtual bool FindDevicePort(std::string& report) = 0;
+
+    virtual const std::string& PortName() const = 0;
+    // Lets another thread end the current reply wait early (it then gives the
+    // time-out's result) and stop the port search before its next port. A frame
+    // being sent is always finished. Null: nothing can cancel.
+    virtual void SetCancelFlag(const std::atomic<bool>* flag) = 0;
+    // Told the name of each port the search is about to ask (from the thread
+    // that runs the search).
+    virtual void SetSearchObserver(std::function<void(const std::string&)> observer) = 0;
+    // What the serial port had to tell since the last call (configuration
+    // failures), oldest first; the caller shows it.
+    virtual std::vector<PortNotice> TakePortNotices() = 0;
 
 protected:
     std::unique_ptr<sorka::io::OutputStream> outStream;

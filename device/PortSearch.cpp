@@ -1,11 +1,11 @@
-// The port search: tries COM2 to COM254 until the controller answers, reports it
-// and remembers the port.
+// The port search: tries COM2 to COM254 until the controller answers, says what
+// answered and remembers the port.
 #include "Cp1251.h"
 #include "Device.h"
 #include "PortList.h"
 #include "PortProbe.h"
 
-bool Device::FindDevicePort(z58::OwnerHandle owner) {
+bool Device::FindDevicePort(std::string& found) {
     const std::string before = portName();
     // A controller plugged in since the last look gets its COMn name first.
     refreshPortNames();
@@ -29,7 +29,7 @@ bool Device::FindDevicePort(z58::OwnerHandle owner) {
                                    "Тип:\t" + cp1251::toUtf8(fieldText(info.deviceType)) + "\n" +
                                    "Версия:\t" + cp1251::toUtf8(fieldText(info.firmwareVersion)) + "\n" +
                                    "Номер:\t" + std::to_string(serial) + "\n";
-        z58::notifier().message(owner, report, "Устройство найдено");
+        found = report;
         store_.read();
         store_.write(name);
         return true;
@@ -37,6 +37,5 @@ bool Device::FindDevicePort(z58::OwnerHandle owner) {
     // Not found: go back to the port the user chose, so the next operation does
     // not silently talk to whatever serial device passed the probe last.
     SetPortName(before);
-    z58::notifier().message(owner, "Устройство не найдено", "Внимание");
     return false;
 }

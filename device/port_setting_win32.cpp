@@ -1,4 +1,4 @@
-#include "RegistryPortSettingStore.h"
+#include "port_setting_win32.h"
 
 RegistryPortSettingStore::RegistryPortSettingStore(KeyOpener openKey) : openKey_(std::move(openKey)) {}
 

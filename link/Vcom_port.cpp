@@ -1,6 +1,5 @@
 #include "Vcom_port.h"
 
-#include "Notifier.h"
 
 VCOM_Port::VCOM_Port(const char* name, std::unique_ptr<SerialBackend> backend)
     : name_(name ? name : ""), backend_(std::move(backend)) {}
@@ -17,6 +16,7 @@ std::string VCOM_Port::describe(const SerialLineSettings& s) {
 bool VCOM_Port::open() {
     if (isOpen())
         return true;
+    problem_.reset();
     if (!backend_->open(name_))
         return false;
 
@@ -24,7 +24,7 @@ bool VCOM_Port::open() {
     // keeping it open would let the next exchange run on an unconfigured line.
     if (!backend_->readSettings()) {
         backend_->close();
-        z58::notifier().message(nullptr, "Статус порта не досупен", "Error");
+        problem_ = PortNotice{"Статус порта не досупен", "Error"};
         return false;
     }
     const SerialLineSettings settings;
@@ -32,12 +32,12 @@ bool VCOM_Port::open() {
     const std::string description = describe(settings);
     if (!applied) {
         backend_->close();
-        z58::notifier().message(nullptr, description, "Параметры порта не устанавливаются");
+        problem_ = PortNotice{description, "Параметры порта не устанавливаются"};
         return false;
     }
     if (!backend_->applyTimeouts(SerialTimeouts{})) {
         backend_->close();
-        z58::notifier().message(nullptr, description, "Параметры таймаута не устанавливаются");
+        problem_ = PortNotice{description, "Параметры таймаута не устанавливаются"};
         return false;
     }
     return true;

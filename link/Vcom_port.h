@@ -3,9 +3,11 @@
 // Keeps the port name, opens with fixed line settings (9600 8N1, RTS on) and
 // time-outs (a read of n bytes waits at most n + 1000 ms), and does blocking I/O.
 // The device object owns exactly one; it is opened and closed around each exchange.
+#include "PortNotice.h"
 #include "SerialBackend.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class VCOM_Port {
@@ -23,7 +25,10 @@ public:
     void setName(const char* name);
     const std::string& name() const { return name_; }
 
+    // False when the port cannot be opened; when it opened but could not be
+    // configured, openProblem() says what the user is to be told.
     bool open();
+    const std::optional<PortNotice>& openProblem() const { return problem_; }
     void close();
     bool isOpen() const;
 
@@ -44,4 +49,5 @@ public:
 private:
     std::string name_;
     std::unique_ptr<SerialBackend> backend_;
+    std::optional<PortNotice> problem_;
 };

@@ -1,21 +1,16 @@
 #include "BackupStore.h"
 
+#include "DataFolder.h"
 #include "SettingsFile.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
 
 // "<serial>_YYYY-MM-DD_HH-MM-SS" with an optional "-N": the serial and the time.
 bool parseName(const std::string& name, BackupEntry& e) {
@@ -49,27 +44,8 @@ bool parseName(const std::string& name, BackupEntry& e) {
 
 } // namespace
 
-std::string backupFolder() {
-#ifdef _WIN32
-    const std::string local = env("LOCALAPPDATA");
-    if (!local.empty())
-        return (fs::u8path(local) / "Z58" / "backups").u8string();
-    return (fs::u8path(env("USERPROFILE")) / "AppData" / "Local" / "Z58" / "backups").u8string();
-#else
-    const std::string data = env("XDG_DATA_HOME");
-    if (!data.empty())
-        return data + "/z58/backups";
-    return env("HOME") + "/.local/share/z58/backups";
-#endif
-}
-
 std::string backupFileName(std::uint32_t serial, std::time_t when) {
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &when);
-#else
-    localtime_r(&when, &local);
-#endif
+    const std::tm local = localTime(when);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M-%S", &local);
     return std::to_string(serial) + "_" + stamp + ".txt";

@@ -4,6 +4,8 @@
 // time), in %LOCALAPPDATA%\Z58\backups on Windows and $XDG_DATA_HOME/z58/backups
 // (default ~/.local/share/z58/backups) elsewhere. Every file is kept.
 // Paths are UTF-8; failures throw std::runtime_error with a message for the user.
+#include "DataFolder.h"
+
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -15,7 +17,6 @@ struct BackupEntry {
     std::string time; // "2026-12-08 14:05:09"
 };
 
-std::string backupFolder();
 std::string backupFileName(std::uint32_t serial, std::time_t when);
 
 // Saves the text the controller gave (lines ending LF) as a settings file and

@@ -4,7 +4,6 @@
 #include "Embedded.h"
 #include "EmulatorProcess.h"
 #include "Pty.h"
-#include "RecordingNotifier.h"
 #include "TempDir.h"
 #include "WaitFor.h"
 #include "Upload.h"
@@ -257,18 +256,14 @@ TEST_F(EmulatorTest, port_search_skips_a_silent_port) {
     std::filesystem::create_directories(dir / "ports");
     std::filesystem::create_symlink(silent.path, dir / "ports/COM2");
     auto emu = start({"--register", "COM3", "--serial", "4294967295"});
-    RecordingNotifier rec;
     Device d("COM5");
-    int owner = 0;
+    std::string report;
     const auto t0 = SteadyClock::now();
-    EXPECT_TRUE(d.FindDevicePort(&owner));
+    EXPECT_TRUE(d.FindDevicePort(report));
     const auto spent = msSince(t0);
     EXPECT_GE(spent, 3990) << "about 4 s on the silent COM2";
     EXPECT_LT(spent, 6000);
-    ASSERT_EQ(rec.entries.size(), 1u);
-    EXPECT_EQ(rec.entries[0].caption, "Устройство найдено");
-    EXPECT_EQ(rec.entries[0].text, "Порт:\tCOM3\nТип:\tQV_r2\nВерсия:\t001.083\nНомер:\t4294967295\n");
-    EXPECT_EQ(rec.entries[0].owner, &owner);
+    EXPECT_EQ(report, "Порт:\tCOM3\nТип:\tQV_r2\nВерсия:\t001.083\nНомер:\t4294967295\n");
     EXPECT_EQ(portSettingStore().read(), "COM3");
     EXPECT_EQ(d.portName(), "COM3");
 }
@@ -278,12 +273,10 @@ TEST_F(EmulatorTest, port_search_not_found_restores_the_port_name) {
     std::filesystem::create_directories(dir / "ports");
     std::filesystem::create_symlink(other.path, dir / "ports/COM4");
     ASSERT_TRUE(portSettingStore().write("COM9"));
-    RecordingNotifier rec;
     Device d("COM9");
-    EXPECT_FALSE(d.FindDevicePort(nullptr));
-    ASSERT_EQ(rec.entries.size(), 1u);
-    EXPECT_EQ(rec.entries[0].text, "Устройство не найдено");
-    EXPECT_EQ(rec.entries[0].caption, "Внимание");
+    std::string report = "untouched";
+    EXPECT_FALSE(d.FindDevicePort(report));
+    EXPECT_EQ(report, "untouched");
     EXPECT_EQ(portSettingStore().read(), "COM9");
     EXPECT_EQ(d.portName(), "COM9") << "not left on COM4, which passed the probe";
 }
@@ -291,9 +284,9 @@ TEST_F(EmulatorTest, port_search_not_found_restores_the_port_name) {
 TEST_F(EmulatorTest, controller_outside_the_searched_range_is_not_found) {
     auto emu1 = start({"--register", "COM1"});
     auto emu255 = start({"--register", "COM255"});
-    RecordingNotifier rec;
     Device d("COM5");
-    EXPECT_FALSE(d.FindDevicePort(nullptr));
+    std::string report;
+    EXPECT_FALSE(d.FindDevicePort(report));
 }
 
 TEST_F(EmulatorTest, port_setting_store) {
@@ -333,7 +326,6 @@ TEST_F(EmulatorTest, cancelled_search_behaves_as_not_found) {
     std::filesystem::create_symlink(silent3.path, dir / "ports/COM3");
     auto emu = start({"--register", "COM4"});
     ASSERT_TRUE(portSettingStore().write("COM9"));
-    RecordingNotifier rec;
     Device d("COM9");
     std::atomic<bool> cancel{false};
     std::vector<std::string> tried;
@@ -344,11 +336,10 @@ TEST_F(EmulatorTest, cancelled_search_behaves_as_not_found) {
             cancel = true; // Escape while COM3 is being asked
     });
     const auto t0 = SteadyClock::now();
-    EXPECT_FALSE(d.FindDevicePort(nullptr));
+    std::string report;
+    EXPECT_FALSE(d.FindDevicePort(report));
     EXPECT_LT(msSince(t0), 6000) << "COM2's full wait, COM3 cut short";
     EXPECT_EQ(tried, (std::vector<std::string>{"COM2", "COM3"}));
-    ASSERT_EQ(rec.entries.size(), 1u);
-    EXPECT_EQ(rec.entries[0].text, "Устройство не найдено");
     EXPECT_EQ(d.portName(), "COM9");
     EXPECT_EQ(portSettingStore().read(), "COM9");
 }

@@ -1,38 +1,12 @@
 #include "Embedded.h"
+#include "ScriptedDevice.h"
 #include "Upload.h"
 #include "crc32.h"
 
 #include <gtest/gtest.h>
 #include <map>
 
-namespace {
-// Records the blocks it is given; fails the block numbered failAt (1-based).
-struct RecordingDevice : DeviceInterface {
-    std::vector<std::pair<std::uint32_t, std::vector<unsigned char>>> blocks;
-    std::uint32_t crc = 0, count = 0;
-    int failAt = 0;
-    void SetPortName(const std::string&) override {}
-    int ReadSettings(std::string&) override { return 1; }
-    int WriteSettings(const std::string&) override { return 1; }
-    int GetSerialNumber(std::uint32_t&) override { return 1; }
-    int SetSerialNumber(std::uint32_t) override { return 1; }
-    int GetVersionInfo(std::string&) override { return 1; }
-    int BeginFirmwareUpdate() override { return 1; }
-    int BeginSoundUpdate() override { return 1; }
-    int WriteDataBlock(const unsigned char* d, std::uint32_t offset, std::uint16_t length) override {
-        if (static_cast<int>(blocks.size()) + 1 == failAt)
-            return -2;
-        blocks.emplace_back(offset, std::vector<unsigned char>(d, d + length));
-        return 1;
-    }
-    int CheckDataCrc(std::uint32_t c, std::uint32_t n) override { crc = c; count = n; return 1; }
-    int StartCalibration(std::int16_t, std::int16_t) override { return 1; }
-    int ReadDiagnostics(unsigned char (&)[24]) override { return 1; }
-    int RestartDevice() override { return 1; }
-    int ParseVersionInfo(DeviceInfo&, const char*) override { return 1; }
-    bool FindDevicePort(z58::OwnerHandle) override { return true; }
-};
-} // namespace
+using RecordingDevice = ScriptedDevice;
 
 TEST(embedded_data, firmware_and_sound_layout) {
     const EmbeddedResource blow = embeddedResource("blow");
@@ -75,8 +49,8 @@ TEST(upload_stepper, firmware_stream_blocks) {
     EXPECT_EQ(std::vector<unsigned char>(first.begin(), first.begin() + 8), std::vector<unsigned char>(8, 0xFF));
     EXPECT_TRUE(std::equal(first.begin() + 8, first.end(), blow.data + 256));
     EXPECT_EQ(up.commit(dev), 1);
-    EXPECT_EQ(dev.count, 104130u);
-    EXPECT_EQ(dev.crc, fw.imageCrc);
+    EXPECT_EQ(dev.committedCount, 104130u);
+    EXPECT_EQ(dev.committedCrc, fw.imageCrc);
 }
 
 TEST(upload_stepper, sound_stream_blocks) {
@@ -92,15 +66,15 @@ TEST(upload_stepper, sound_stream_blocks) {
     EXPECT_EQ(dev.blocks.back().first, 609280u);
     EXPECT_EQ(dev.blocks.back().second.size(), 103u);
     up.commit(dev);
-    EXPECT_EQ(dev.count, 609375u);
-    EXPECT_EQ(dev.crc, bank.dataCrc);
+    EXPECT_EQ(dev.committedCount, 609375u);
+    EXPECT_EQ(dev.committedCrc, bank.dataCrc);
 }
 
 TEST(upload_stepper, failed_block_does_not_advance) {
     std::vector<unsigned char> data(3000, 7);
     UploadStepper up(data.data(), data.size(), 0, 0);
     RecordingDevice dev;
-    dev.failAt = 2;
+    dev.failBlockAt = 2;
     EXPECT_EQ(up.sendNextBlock(dev), 1);
     EXPECT_EQ(up.sendNextBlock(dev), -2);
     EXPECT_EQ(up.position(), 1024u);

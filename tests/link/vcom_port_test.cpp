@@ -1,5 +1,4 @@
 #include "Pty.h"
-#include "RecordingNotifier.h"
 #include "TempDir.h"
 #include "Vcom_port.h"
 #include "VcomStreams.h"
@@ -122,7 +121,6 @@ TEST(vcom_port, set_name_takes_effect_on_next_open) {
 }
 
 TEST(vcom_port, missing_port_fails_silently) {
-    RecordingNotifier rec;
     VCOM_Port port("/dev/z58-no-such-port");
     EXPECT_FALSE(port.open());
     EXPECT_FALSE(port.isOpen());
@@ -132,7 +130,7 @@ TEST(vcom_port, missing_port_fails_silently) {
     ScopedEnv env("Z58_PORT_DIR", dir.str());
     VCOM_Port alias("COM9");
     EXPECT_FALSE(alias.open());
-    EXPECT_TRUE(rec.entries.empty());
+    EXPECT_FALSE(port.openProblem() || empty.openProblem() || alias.openProblem()) << "nothing to tell: no such port";
 }
 
 TEST(vcom_port, com_name_resolves_through_alias_folder) {
@@ -156,17 +154,15 @@ TEST(vcom_port, failed_configuration_releases_the_port) {
         {3, "Параметры таймаута не устанавливаются", "Параметры порта 9600, 8, Parity 0, StopBits 1"},
     };
     for (const auto& c : cases) {
-        RecordingNotifier rec;
         auto backend = std::make_unique<FailingBackend>(c.step);
         auto* raw = backend.get();
         VCOM_Port port("COM5", std::move(backend));
         EXPECT_FALSE(port.open());
         EXPECT_FALSE(port.isOpen()) << c.step;
         EXPECT_FALSE(raw->open_);
-        ASSERT_EQ(rec.entries.size(), 1u);
-        EXPECT_EQ(rec.entries[0].caption, c.caption);
-        EXPECT_EQ(rec.entries[0].text, c.text);
-        EXPECT_EQ(rec.entries[0].owner, nullptr);
+        ASSERT_TRUE(port.openProblem()) << "reported, for the program to show";
+        EXPECT_EQ(port.openProblem()->caption, c.caption);
+        EXPECT_EQ(port.openProblem()->text, c.text);
         EXPECT_FALSE(port.open()) << "tries again rather than reporting an unconfigured port as open";
         EXPECT_EQ(raw->opens, 2);
     }

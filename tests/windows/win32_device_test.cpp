@@ -5,7 +5,7 @@
 #include "Device.h"
 #include "PortList.h"
 #include "PortProblem.h"
-#include "RegistryPortSettingStore.h"
+#include "port_setting_win32.h"
 #include "Vcom_port.h"
 
 #include <chrono>
@@ -158,7 +158,8 @@ TEST_F(Win32Test, missing_port_fails_silently) {
 
 TEST_F(Win32Test, port_search_finds_the_controller_and_remembers_it) {
     Device d("COM5");
-    EXPECT_TRUE(d.FindDevicePort(nullptr));
+    std::string report;
+    EXPECT_TRUE(d.FindDevicePort(report));
     EXPECT_EQ(d.portName(), port);
     EXPECT_EQ(portSettingStore().read(), port);
     char v[64] = {};

@@ -45,7 +45,7 @@ bool positionalCount(const Args& a, size_t count, const char* usage);
 std::unique_ptr<ParameterList> loadModel();
 
 // The device on --port or the remembered port (port names refreshed first).
-std::unique_ptr<Device> openDevice(const Args& a);
+std::shared_ptr<Device> openDevice(const Args& a);
 // Reports a failed device operation (and why the port cannot be used) on stderr; kFailed.
 int deviceFailure(const char* what, int code);
 

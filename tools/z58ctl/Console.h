@@ -6,3 +6,7 @@
 
 std::vector<std::string> utf8Arguments(int argc, char** argv);
 void prepareConsole();
+// Whether the stream goes to a terminal (progress rewrites its line there, and
+// settings are shown instead of written raw).
+bool stdoutIsTerminal();
+bool stderrIsTerminal();

@@ -1,5 +1,7 @@
 #include "Console.h"
 
+#include <cstdio>
+#include <io.h>
 #include <windows.h>
 #include <shellapi.h>
 
@@ -22,3 +24,6 @@ void prepareConsole() {
     ::SetConsoleOutputCP(CP_UTF8);
     ::SetConsoleCP(CP_UTF8);
 }
+
+bool stdoutIsTerminal() { return ::_isatty(::_fileno(stdout)) != 0; }
+bool stderrIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }

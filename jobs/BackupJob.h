@@ -1,0 +1,31 @@
+#pragma once
+// The controller's settings saved in the backups folder: its settings and
+// serial number read, one file written. Before an overwrite a failed backup
+// asks whether to go on without it (declined: nothing more is sent); on its own
+// (z58ctl backup) a failure is the job's failure and the path is its result.
+#include "Job.h"
+
+namespace jobs {
+
+class BackupJob : public Job {
+public:
+    enum class Mode { BeforeOverwrite, Standalone };
+    BackupJob(JobHost& host, DevicePtr device, Mode mode);
+
+    // The file written; empty when there is none (failed, or going on without).
+    const std::string& path() const { return path_; }
+
+protected:
+    std::optional<Exchange> step(int result) override;
+
+private:
+    std::optional<Exchange> failedBackup(const std::string& forWindow, const std::string& forTerminal,
+                                         const char* what, int code);
+
+    enum class State { Start, ReadSettings, ReadSerial } state_ = State::Start;
+    Mode mode_;
+    std::string text_, path_;
+    std::uint32_t serial_ = 0;
+};
+
+} // namespace jobs

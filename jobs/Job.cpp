@@ -1,0 +1,56 @@
+#include "Job.h"
+
+#include "PortProblem.h"
+
+namespace jobs {
+
+std::optional<Exchange> Job::start() { return step(0); }
+
+std::optional<Exchange> Job::resume(int result) {
+    if (!running())
+        return std::nullopt;
+    // The port's own complaints come first, as they did while the exchange ran.
+    for (const PortNotice& n : device_->TakePortNotices())
+        host_.tell(Notice{n.text, n.caption, {}, false, false});
+    if (child_)
+        return afterChild(child_->resume(result));
+    return step(result);
+}
+
+std::optional<Exchange> Job::end(Outcome outcome) {
+    outcome_ = outcome;
+    host_.changed();
+    return std::nullopt;
+}
+
+std::optional<Exchange> Job::enter(std::unique_ptr<Job> child) {
+    child_ = std::move(child);
+    return afterChild(child_->start());
+}
+
+std::optional<Exchange> Job::afterChild(std::optional<Exchange> next) {
+    if (next)
+        return next;
+    finished_ = std::move(child_);
+    return step(0);
+}
+
+Exchange Job::call(std::function<int(DeviceInterface&)> op, std::uint32_t limitMs, Pace pace) {
+    Exchange e;
+    // The exchange keeps the device alive: the window may replace its device
+    // (another port chosen) while an exchange runs.
+    e.run = [device = device_, op = std::move(op)] { return op(*device); };
+    e.limitMs = limitMs;
+    e.pace = pace;
+    return e;
+}
+
+std::string Job::portWhy() const { return portProblem(device_->PortName()); }
+
+Outcome runToEnd(Job& job) {
+    for (std::optional<Exchange> next = job.start(); next; next = job.resume(next->run ? next->run() : 0)) {
+    }
+    return job.outcome();
+}
+
+} // namespace jobs
