@@ -2,7 +2,6 @@
 
 #include "ChangesView.h"
 #include "Cp1251.h"
-#include "Device.h"
 #include "DeviceInterface.h"
 #include "Dialogs.h"
 #include "FileReplace.h"

@@ -79,6 +79,8 @@ public:
     void CloseActionExecute();
     // true: the window may close.
     bool FormCloseQuery();
+    // Send's job has not ended yet.
+    bool busy() const { return send_->running(); }
 
     void SetModified(bool flag);
     QString SmsCommandText() const;

@@ -28,9 +28,7 @@ WaitNote::~WaitNote() { finish(); }
 
 void WaitNote::tick() {
     const qint64 elapsed = clock_.elapsed();
-    if (elapsed < kShowAfterMs || aside_)
-        return;
-    if (hideBox_)
+    if (elapsed < kShowAfterMs)
         return;
     if (!cursor_) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -91,23 +89,6 @@ void WaitNote::setPort(const QString& port) {
     if (portLabel_ && !cancelled_)
         portLabel_->setText("Поиск: " + port + "…");
     port_ = port;
-}
-
-void WaitNote::stepAside() {
-    aside_ = true;
-    if (box_)
-        box_->hide();
-    if (cursor_) {
-        QApplication::restoreOverrideCursor();
-        cursor_ = false;
-    }
-}
-
-// The search's box stays away after a message: the one that ends a search is
-// its report, and a box that flashes back for a moment helps nobody.
-void WaitNote::stepBack() {
-    aside_ = false;
-    hideBox_ = searching_;
 }
 
 void WaitNote::finish() {

@@ -21,9 +21,6 @@ public:
     ~WaitNote() override;
 
     void setPort(const QString& port);
-    // Out of the way of a message box raised during the wait, and back.
-    void stepAside();
-    void stepBack();
     void finish();
 
     static QString waitText(qint64 elapsedMs, int limitMs);
@@ -43,7 +40,7 @@ private:
     QPointer<QDialog> box_;
     QLabel* portLabel_ = nullptr;
     QLabel* boxWait_ = nullptr;
-    bool cursor_ = false, cancelled_ = false, aside_ = false, hideBox_ = false;
+    bool cursor_ = false, cancelled_ = false;
     QString port_;
     qint64 portSince_ = 0;
 };

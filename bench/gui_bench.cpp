@@ -116,7 +116,7 @@ double jobMs(TimedDialogs& dialogs, TMainForm& f, QPushButton* button, const QSt
             start = dialogs.clock.elapsed();
     });
     dialogs.seen.clear();
-    dialogs.answers = {Answer::Ok, Answer::Yes, Answer::Cancel}; // go, go on, no restart
+    dialogs.answers = {Answer::Ok, Answer::Cancel}; // go, no restart (an older controller: no version question)
     // A plain event loop: QTest::qWait sleeps between its passes and would
     // hold every tick back by up to 10 ms.
     QEventLoop loop;
@@ -175,6 +175,14 @@ int main(int argc, char** argv) {
         Load busy(load);
         const qint64 t0 = paints.clock.elapsed();
         QTest::mouseClick(f.WaveUpdateButton, Qt::LeftButton); // 20 s on a silent controller
+        QEventLoop wait; // the click returns at once: the wait runs on the exchange thread
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+            if (!f.busy())
+                wait.quit();
+        });
+        poll.start(20);
+        wait.exec();
         const qint64 t1 = paints.clock.elapsed();
         qint64 gap = 0, last = t0;
         for (qint64 p : paints.paints)

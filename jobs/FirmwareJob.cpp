@@ -5,29 +5,20 @@
 #include "Device.h"
 #include "DeviceInfo.h"
 #include "RestoreJob.h"
-#include "UploadSlot.h"
 
 namespace jobs {
 
 namespace {
 const char kBusy[] = "Устройство не подключено или занято";
-const char kCancelled[] = "Обновление отменено";
 const char kCancelledLine[] = "Обновление отменено.";
 } // namespace
 
 FirmwareJob::FirmwareJob(JobHost& host, DevicePtr device, const FirmwareImage& image, Options options)
-    : Job(host, std::move(device)), image_(image), options_(options) {}
-
-FirmwareJob::~FirmwareJob() { uploadSlot().release(this); }
+    : UploadJob(host, std::move(device), UploadKind::Firmware, Pace::FirmwareTick), image_(image), options_(options) {}
 
 std::optional<Exchange> FirmwareJob::stop(Outcome outcome) {
     uploading_ = false;
-    uploadSlot().release(this);
-    return end(outcome);
-}
-
-std::optional<Exchange> FirmwareJob::nextBlock() {
-    return call([this](DeviceInterface& d) { return upload_->sendNextBlock(d); }, kReplyTimeoutMs, Pace::FirmwareTick);
+    return UploadJob::stop(outcome);
 }
 
 std::optional<Exchange> FirmwareJob::step(int result) {
@@ -40,11 +31,8 @@ std::optional<Exchange> FirmwareJob::step(int result) {
                                 "Внимание", Buttons::OkCancel,
                                 "После обновления возможно произойдет сброс настроек. Начать обновление?"}))
             return end(Outcome::Declined);
-        if (!uploadSlot().claim(this, UploadKind::Firmware)) {
-            host_.failed(Failure{"Идет загрузка звуковых данных.\nОбновление прошивки возможно после её окончания.", "Ошибка",
-                                 "Идет загрузка звуковых данных", 0, {}, false, {}});
+        if (!claim())
             return end(Outcome::Failed);
-        }
         host_.changed();
         state_ = State::Version;
         return call([this](DeviceInterface& d) { return d.GetVersionInfo(version_); }, kReplyTimeoutMs);
@@ -88,50 +76,31 @@ std::optional<Exchange> FirmwareJob::step(int result) {
 
     case State::Begin:
         if (result < 0) {
-            host_.failed(Failure{kBusy, "Ошибка", kCancelled, result, portWhy(), true, kCancelledLine});
+            host_.failed(Failure{kBusy, "Ошибка", "Обновление отменено", result, portWhy(), true, kCancelledLine});
             return stop(Outcome::Failed);
         }
         host_.log("Загрузка новой версии программы ...");
-        bar_ = 0;
-        host_.progress(Progress{0, static_cast<int>(image_.imageSize / kUploadBlockSize + 1)});
-        upload_.emplace(image_.stream.data(), image_.stream.size(), image_.imageCrc, image_.imageSize);
         state_ = State::Block;
-        return nextBlock();
+        // The bar counts the image's kilobytes, not the stream's.
+        return firstBlock(image_.stream.data(), image_.stream.size(), image_.imageCrc, image_.imageSize,
+                          static_cast<int>(image_.imageSize / kUploadBlockSize + 1));
 
-    case State::Block: {
-        if (result < 0) {
-            host_.detail("Ошибка при передачи данных (блок " + std::to_string(upload_->blocksSent() + 1) + ", смещение " +
-                         std::to_string(upload_->position()) + ")");
-            host_.failed(Failure{"Ошибка при передачи данных", "Ошибка", kCancelled, result, portWhy(), false, kCancelledLine});
-            return stop(Outcome::Failed);
-        }
-        ++bar_;
-        host_.progress(Progress{bar_, -1, upload_->blocksSent(), upload_->blockCount(), upload_->position(), upload_->size()});
-        if (!upload_->allSent())
-            return nextBlock();
-        // The finishing tick: the commit runs one tick after the last block.
-        state_ = State::Finish;
-        Exchange tick;
-        tick.pace = Pace::FirmwareTick;
-        return tick;
-    }
+    case State::Block:
+        if (result < 0)
+            uploading_ = false;
+        else if (allSent())
+            state_ = State::Finish;
+        return afterBlock(result, kCancelledLine);
 
     case State::Finish:
-        host_.progress(Progress{static_cast<int>(image_.imageSize / kUploadBlockSize + 1)});
         uploading_ = false;
         host_.changed();
         state_ = State::Commit;
-        return call([this](DeviceInterface& d) { return upload_->commit(d); }, kReplyTimeoutMs);
+        return commit();
 
     case State::Commit:
-        uploadSlot().release(this);
-        host_.changed();
-        if (result < 0) {
-            host_.detail("Нет подтвеждения CRC");
-            host_.failed(Failure{"Нет подтвеждения CRC", "Ошибка обновления.", kCancelled, result, portWhy(), false,
-                                 kCancelledLine});
-            return end(Outcome::Failed);
-        }
+        if (!committed(result, kCancelledLine))
+            return std::nullopt;
         host_.log("Загрузка закончена.");
         if (!host_.ask(Question{Topic::Restart,
                                 "Новая версия програмы загружена.\nДля применения нужна перезагрузка.\nПерегрузить прибор сейчас ?",

@@ -3,12 +3,11 @@
 // settings, the begin request, the image in 1024-byte blocks one per firmware
 // tick, the CRC commit, the restart offer and, after the restart, the offer to
 // put the saved settings back.
-#include "Job.h"
-#include "Upload.h"
+#include "UploadJob.h"
 
 namespace jobs {
 
-class FirmwareJob : public Job {
+class FirmwareJob : public UploadJob {
 public:
     struct Options {
         bool backup = true;
@@ -18,7 +17,6 @@ public:
     };
     // image is borrowed and must outlive the job.
     FirmwareJob(JobHost& host, DevicePtr device, const FirmwareImage& image, Options options);
-    ~FirmwareJob() override;
 
     // From the begin request to the tick that finishes: the button stays off.
     bool uploading() const { return uploading_; }
@@ -27,15 +25,12 @@ protected:
     std::optional<Exchange> step(int result) override;
 
 private:
-    std::optional<Exchange> nextBlock();
     std::optional<Exchange> stop(Outcome outcome);
 
     enum class State { Start, Version, Backup, Begin, Block, Finish, Commit, Restart, Restore } state_ = State::Start;
     const FirmwareImage& image_;
     Options options_;
     std::string version_, backup_;
-    std::optional<UploadStepper> upload_;
-    int bar_ = 0;
     bool uploading_ = false, restartFailed_ = false;
 };
 

@@ -1,22 +1,15 @@
 #include "SoundJob.h"
 
 #include "Device.h"
-#include "UploadSlot.h"
 
 namespace jobs {
 
-SoundJob::SoundJob(JobHost& host, DevicePtr device, const SoundBank& bank) : Job(host, std::move(device)), bank_(bank) {}
-
-SoundJob::~SoundJob() { uploadSlot().release(this); }
+SoundJob::SoundJob(JobHost& host, DevicePtr device, const SoundBank& bank)
+    : UploadJob(host, std::move(device), UploadKind::Sound, Pace::SoundTick), bank_(bank) {}
 
 std::optional<Exchange> SoundJob::stop(Outcome outcome) {
     active_ = false;
-    uploadSlot().release(this);
-    return end(outcome);
-}
-
-std::optional<Exchange> SoundJob::nextBlock() {
-    return call([this](DeviceInterface& d) { return upload_->sendNextBlock(d); }, kReplyTimeoutMs, Pace::SoundTick);
+    return UploadJob::stop(outcome);
 }
 
 std::optional<Exchange> SoundJob::step(int result) {
@@ -31,11 +24,8 @@ std::optional<Exchange> SoundJob::step(int result) {
                                 "Внимание", Buttons::OkCancel,
                                 "Произвести загрузку звуковых данных? Старые данные будут удалены безвозвратно!"}))
             return end(Outcome::Declined);
-        if (!uploadSlot().claim(this, UploadKind::Sound)) {
-            host_.failed(Failure{"Идет обновление прошивки.\nЗагрузка звука возможна после его окончания.", "Ошибка",
-                                 "Идет обновление прошивки", 0, {}, false, {}});
+        if (!claim())
             return end(Outcome::Failed);
-        }
         host_.progress(Progress{0, -1});
         active_ = true;
         host_.changed();
@@ -49,45 +39,27 @@ std::optional<Exchange> SoundJob::step(int result) {
                                  "Устройство не подключено или занято. Обновление отменено", result, portWhy(), true, {}});
             return stop(Outcome::Failed);
         }
-        upload_.emplace(bank_.stream, bank_.size, bank_.dataCrc, bank_.dataLength);
-        bar_ = 0;
-        host_.progress(Progress{0, static_cast<int>(bank_.size / kUploadBlockSize + 1)});
         host_.log("Идет запись звуковых данных...");
         state_ = State::Block;
-        return nextBlock();
+        return firstBlock(bank_.stream, bank_.size, bank_.dataCrc, bank_.dataLength,
+                          static_cast<int>(bank_.size / kUploadBlockSize + 1));
 
-    case State::Block: {
-        if (result < 0) {
-            host_.detail("Ошибка при передачи данных (блок " + std::to_string(upload_->blocksSent() + 1) + ", смещение " +
-                         std::to_string(upload_->position()) + ")");
-            host_.failed(Failure{"Ошибка при передачи данных", "Ошибка", "Обновление отменено", result, portWhy(), false, {}});
-            return stop(Outcome::Failed);
-        }
-        ++bar_;
-        host_.progress(Progress{bar_, -1, upload_->blocksSent(), upload_->blockCount(), upload_->position(), upload_->size()});
-        if (!upload_->allSent())
-            return nextBlock();
-        state_ = State::Finish;
-        Exchange tick;
-        tick.pace = Pace::SoundTick;
-        return tick;
-    }
+    case State::Block:
+        if (result < 0)
+            active_ = false;
+        else if (allSent())
+            state_ = State::Finish;
+        return afterBlock(result, {});
 
     case State::Finish:
-        host_.progress(Progress{static_cast<int>(bank_.size / kUploadBlockSize + 1)});
         active_ = false;
         host_.changed();
         state_ = State::Commit;
-        return call([this](DeviceInterface& d) { return upload_->commit(d); }, kReplyTimeoutMs);
+        return commit();
 
     case State::Commit:
-        uploadSlot().release(this);
-        host_.changed();
-        if (result < 0) {
-            host_.detail("Нет подтвеждения CRC");
-            host_.failed(Failure{"Нет подтвеждения CRC", "Ошибка обновления.", "Обновление отменено", result, portWhy(), false, {}});
-            return end(Outcome::Failed);
-        }
+        if (!committed(result, {}))
+            return std::nullopt;
         host_.tell(Notice{"Данные успешно записаны.", "Сообщение", "Данные успешно записаны.", false, false});
         return end(Outcome::Done);
     }

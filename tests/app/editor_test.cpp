@@ -29,7 +29,7 @@ namespace {
 struct EditorTest : ::testing::Test, IsolatedSetup {
     FakeDialogs dialogs;
     ParameterList list{embeddedText("PARAMETER_LIST")};
-    std::unique_ptr<DeviceInterface> device;
+    std::shared_ptr<DeviceInterface> device;
     TParametersEditForm editor{dialogs, &device};
 
     void SetUp() override {
@@ -217,14 +217,16 @@ TEST_F(EditorTest, save_writes_the_settings_file) {
 
 TEST_F(EditorTest, send_writes_to_the_controller) {
     EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl"});
-    device = std::make_unique<Device>("COM7");
+    device = std::make_shared<Device>("COM7");
     select(node(0, 6));
     editor.ValueEdit->setText("10");
     dialogs.answers = {Answer::Cancel};
     editor.SendActionExecute();
+    EXPECT_FALSE(editor.busy());
     EXPECT_EQ(readWhole(dir / "emu.jsonl"), "");
     EXPECT_TRUE(editor.Modified);
     editor.SendActionExecute();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.busy(); }, 10000));
     ASSERT_GE(dialogs.asked.size(), 3u);
     EXPECT_EQ(dialogs.asked[1].text, "Записать настройки в устройство?");
     EXPECT_EQ(dialogs.asked[2].text, "Настройки записаны.");
@@ -234,10 +236,11 @@ TEST_F(EditorTest, send_writes_to_the_controller) {
 }
 
 TEST_F(EditorTest, send_without_controller_keeps_the_changes_marked) {
-    device = std::make_unique<Device>("COM9");
+    device = std::make_shared<Device>("COM9");
     select(node(0, 6));
     editor.ValueEdit->setText("10");
     editor.SendActionExecute();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.busy(); }, 10000));
     EXPECT_EQ(dialogs.asked.back().text, "Устройство не подключено или занято");
     EXPECT_EQ(dialogs.asked.back().caption, "Ошибка");
     EXPECT_EQ(editor.windowTitle(), "Редактор параметров. Настройки изменены!");
@@ -309,7 +312,7 @@ TEST(editor_window, centred_on_its_owner_on_every_showing) {
     IsolatedSetup setup;
     FakeDialogs dialogs;
     ParameterList list{embeddedText("PARAMETER_LIST")};
-    std::unique_ptr<DeviceInterface> device;
+    std::shared_ptr<DeviceInterface> device;
     // Centres within a pixel (odd sizes); the owner sits where the editor fits
     // on the offscreen screen.
     const auto centred = [](const QRect& a, const QRect& b) {
@@ -339,7 +342,7 @@ TEST(editor_window, centred_on_its_owner_on_every_showing) {
 
 TEST_F(EditorTest, send_refuses_settings_too_long_for_the_controller) {
     EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl"});
-    device = std::make_unique<Device>("COM7");
+    device = std::make_shared<Device>("COM7");
     list.SetValueByKey("UserNumber1", std::string(1020, '5'));
     auto* menu = editor.findChild<QMenuBar*>();
     ASSERT_NE(menu, nullptr);
@@ -357,7 +360,7 @@ TEST(editor_window, refused_text_stays_selected_after_a_real_message_box) {
     QtDialogs dialogs;
     ParameterList list{embeddedText("PARAMETER_LIST")};
     list.LoadSettingsText("");
-    std::unique_ptr<DeviceInterface> device;
+    std::shared_ptr<DeviceInterface> device;
     TParametersEditForm editor(dialogs, &device);
     editor.Params = &list;
     editor.show();

@@ -7,6 +7,9 @@
 #include "ParametrsEdit.h"
 #include "TempDir.h"
 #include "WaitFor.h"
+#include "ExchangeThread.h"
+#include "UploadSlot.h"
+#include "WindowDriving.h"
 #include "Z58main.h"
 
 #include <QAbstractItemView>
@@ -46,42 +49,51 @@ struct MainWindowTest : ::testing::Test, IsolatedSetup {
     }
     std::string emuLog() { return readWhole(dir / "emu.jsonl"); }
     static QStringList log(TMainForm& f) { return f.Memo1->toPlainText().split('\n', Qt::SkipEmptyParts); }
-    static std::string devicePort(TMainForm& f) { return static_cast<Device&>(*f.CurrentDevice).portName(); }
+    static std::string devicePort(TMainForm& f) { return f.CurrentDevice->PortName(); }
+    // The emulator's log lines of one frame type.
+    int frames(int type) {
+        const std::string log = emuLog(), needle = "{\"type\":" + std::to_string(type) + ",";
+        int n = 0;
+        for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1))
+            ++n;
+        return n;
+    }
 };
-
-// Windows are driven as a user drives them: shown, and clicked.
-void shown(QWidget& w) {
-    w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-}
-void click(QWidget* w) {
-    ASSERT_TRUE(w->isVisible() && w->isEnabled()) << w->objectName().toStdString();
-    QTest::mouseClick(w, Qt::LeftButton);
-}
 
 } // namespace
 
-TEST_F(MainWindowTest, captions_from_the_embedded_data) {
+TEST_F(MainWindowTest, captions_from_the_embedded_data_and_the_tab_order_a_user_walks) {
     TMainForm f(dialogs);
     shown(f);
     EXPECT_EQ(f.windowTitle(), "Z58     Версия: 001.083");
     EXPECT_EQ(f.BlowUpdateButton->text(), "Обновить прошивку до 001.083");
     EXPECT_EQ(f.WaveUpdateButton->text(), "Обновить звук до 609375");
-    EXPECT_EQ(f.size(), QSize(320, 505));
     EXPECT_EQ(f.PortComboBox->count(), 254);
     EXPECT_EQ(f.PortComboBox->itemText(0), "COM2");
     EXPECT_EQ(f.PortComboBox->itemText(253), "COM255");
-    EXPECT_EQ(f.PortComboBox->maxVisibleItems(), 25);
-    EXPECT_FALSE(f.Timer1->isActive()) << "Timer1 runs only during a firmware upload";
-    EXPECT_FALSE(f.Timer2->isActive());
-    EXPECT_EQ(f.Timer1->interval(), 1);
-    EXPECT_EQ(f.Timer2->interval(), 10);
     EXPECT_EQ(f.Memo1->toPlainText(), "");
-    EXPECT_EQ(f.Parameters()->parameters().size(), 61u);
-    EXPECT_EQ(f.ReadButton->geometry(), QRect(20, 187, 277, 25));
-    EXPECT_EQ(f.nextInFocusChain(), f.nextInFocusChain()); // focus chain exists
-    EXPECT_EQ(f.ReadButton->nextInFocusChain(), f.BlowUpdateButton);
-    EXPECT_EQ(f.GetSerialButton->nextInFocusChain(), f.GetVersionButton);
+    EXPECT_FALSE(f.Timer1->isActive()) << "no idle ticks: the program sleeps until the user acts";
+    // Every button is whole inside the window, none covers another.
+    const QList<QPushButton*> buttons = f.findChildren<QPushButton*>();
+    for (QPushButton* a : buttons) {
+        const QRect ra(a->mapTo(&f, QPoint(0, 0)), a->size());
+        EXPECT_TRUE(f.rect().contains(ra)) << a->objectName().toStdString();
+        EXPECT_GE(a->width(), a->fontMetrics().horizontalAdvance(a->text())) << a->objectName().toStdString();
+        for (QPushButton* b : buttons) {
+            if (a != b) {
+                EXPECT_FALSE(ra.intersects(QRect(b->mapTo(&f, QPoint(0, 0)), b->size())))
+                    << a->objectName().toStdString() << " " << b->objectName().toStdString();
+            }
+        }
+    }
+    // Tab walks the window in its order, starting at Read.
+    EXPECT_TRUE(f.ReadButton->hasFocus());
+    QWidget* expected[] = {f.BlowUpdateButton, f.WaveUpdateButton, f.OpenFileButton, f.PortComboBox};
+    for (QWidget* w : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_TRUE(w->isAncestorOf(QApplication::focusWidget()) || w == QApplication::focusWidget())
+            << w->objectName().toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, first_start_remembers_com5_and_the_device_uses_it) {
@@ -125,6 +137,7 @@ TEST_F(MainWindowTest, information_buttons) {
     shown(f);
     click(f.GetVersionButton);
     click(f.GetSerialButton);
+    ASSERT_TRUE(settled(f));
     EXPECT_EQ(log(f), QStringList({"Тип устройства   : Z58 (r2)", "Версия прошивки : 001.050",
                                    "Серийный номер устройства -2147483648"}));
     EXPECT_TRUE(dialogs.asked.empty());
@@ -136,6 +149,7 @@ TEST_F(MainWindowTest, other_device_type_is_shown_unchanged) {
     TMainForm f(dialogs);
     shown(f);
     click(f.GetVersionButton);
+    ASSERT_TRUE(settled(f));
     EXPECT_EQ(log(f).value(0), "Тип устройства   : qv_r2");
 }
 
@@ -146,6 +160,7 @@ TEST_F(MainWindowTest, failures_show_their_boxes_and_log_nothing) {
     click(f.GetSerialButton);
     click(f.GetVersionButton);
     click(f.ReadButton);
+    ASSERT_TRUE(settled(f));
     ASSERT_EQ(dialogs.asked.size(), 3u);
     EXPECT_EQ(dialogs.asked[0].text, "Устройство не подключено или занято.");
     EXPECT_EQ(dialogs.asked[0].caption, "Загрузка не возможна");
@@ -161,17 +176,8 @@ TEST_F(MainWindowTest, find_port_selects_the_emulator) {
     remember("COM9");
     TMainForm f(dialogs);
     shown(f);
-    // The search's message boxes come through the core's notifier.
-    struct Forward : z58::Notifier {
-        Dialogs* d;
-        void message(z58::OwnerHandle, const std::string& t, const std::string& c) override {
-            d->message(nullptr, QString::fromStdString(t), QString::fromStdString(c), Buttons::Ok);
-        }
-    } forward;
-    forward.d = &dialogs;
-    z58::Notifier* previous = z58::setNotifier(&forward);
     click(f.FindPortButton);
-    z58::setNotifier(previous);
+    ASSERT_TRUE(settled(f));
     EXPECT_EQ(f.PortComboBox->currentText(), "COM3");
     EXPECT_EQ(remembered(), "COM3\n");
     ASSERT_EQ(dialogs.asked.size(), 1u);
@@ -186,6 +192,7 @@ TEST_F(MainWindowTest, read_loads_the_controller_text_and_shows_the_editor) {
     TParametersEditForm editor(dialogs, &f.CurrentDevice);
     f.setEditor(&editor);
     click(f.ReadButton);
+    ASSERT_TRUE(settled(f));
     EXPECT_EQ(dialogs.modals, 1);
     EXPECT_EQ(editor.Params, f.Parameters());
     EXPECT_EQ(f.Parameters()->SettingsText(), "MicLevel=10\n");
@@ -220,45 +227,39 @@ TEST_F(MainWindowTest, errors_escaping_a_handler_are_shown_and_the_program_goes_
     EXPECT_TRUE(dialogs.errors[0].contains("missing.txt"));
 }
 
-namespace {
-int runFirmwareTicks(TMainForm& f, int limit = 1000) {
-    int ticks = 0;
-    while (f.FirmwareUploading && ticks < limit) {
-        f.Timer1Timer();
-        ++ticks;
-    }
-    return ticks;
-}
-} // namespace
-
-TEST_F(MainWindowTest, firmware_job_uploads_confirms_and_restarts) {
+// The uploads run on the real timers and the exchange thread; the boxes they
+// raise are real message boxes answered with keys.
+TEST_F(MainWindowTest, firmware_job_uploads_confirms_restarts_and_restores_through_real_boxes) {
     auto emu = emulator({"--version", "001.050"});
     remember("COM7");
-    TMainForm f(dialogs);
+    QtDialogs real;
+    RealBoxes boxes;
+    TMainForm f(real);
     shown(f);
     click(f.BlowUpdateButton);
-    ASSERT_EQ(dialogs.asked.size(), 1u) << "no version question for an older controller";
-    EXPECT_EQ(dialogs.asked[0].caption, "Внимание");
-    EXPECT_TRUE(dialogs.asked[0].text.startsWith("После обновления возможно произойдет сброс настроек.\n"));
-    EXPECT_FALSE(f.BlowUpdateButton->isEnabled());
-    EXPECT_EQ(f.SaveProgress->maximum(), 102);
-    EXPECT_EQ(runFirmwareTicks(f), 103) << "102 blocks and the finishing tick";
+    EXPECT_FALSE(f.BlowUpdateButton->isEnabled()) << "off from the first question to the end of the blocks";
+    EXPECT_FALSE(f.PortComboBox->isEnabled());
+    ASSERT_TRUE(settled(f));
     EXPECT_EQ(f.SaveProgress->value(), 102);
+    EXPECT_EQ(f.SaveProgress->maximum(), 102);
     EXPECT_TRUE(f.BlowUpdateButton->isEnabled());
+    EXPECT_TRUE(f.PortComboBox->isEnabled());
     const QStringList lines = log(f);
     ASSERT_EQ(lines.size(), 5);
     EXPECT_TRUE(lines[0].startsWith("Резервная копия настроек: ")) << "taken before the update begins";
     EXPECT_EQ(lines.mid(1, 3), QStringList({"Подготовка к обновлению, ждите ...", "Загрузка новой версии программы ...",
                                             "Загрузка закончена."}));
     EXPECT_TRUE(lines[4].startsWith("Настройки восстановлены из "));
-    ASSERT_EQ(dialogs.asked.size(), 5u);
-    EXPECT_EQ(dialogs.asked[1].text, "Новая версия програмы загружена.\nДля применения нужна перезагрузка.\nПерегрузить прибор сейчас ?");
-    EXPECT_EQ(dialogs.asked[2].text, "Дождитесь звукового сигнала подключения устройства и нажмите OK");
-    EXPECT_EQ(dialogs.asked[2].caption, "Перезагрузка ...");
-    EXPECT_EQ(dialogs.asked[3].caption, "Восстановление настроек") << "offered after the OK on the restart box";
-    EXPECT_EQ(dialogs.asked[4].text, "Настройки восстановлены.");
-    EXPECT_TRUE(fileContainsSoon(dir / "emu.jsonl", "{\"type\":15,"));
+    ASSERT_EQ(boxes.texts.size(), 5u);
+    EXPECT_TRUE(boxes.texts[0].startsWith("После обновления возможно произойдет сброс настроек.\n"));
+    EXPECT_EQ(boxes.texts[1], "Новая версия програмы загружена.\nДля применения нужна перезагрузка.\nПерегрузить прибор сейчас ?");
+    EXPECT_EQ(boxes.texts[2], "Дождитесь звукового сигнала подключения устройства и нажмите OK");
+    EXPECT_EQ(boxes.captions[2], "Перезагрузка ...");
+    EXPECT_EQ(boxes.captions[3], "Восстановление настроек") << "offered after the OK on the restart box";
+    EXPECT_EQ(boxes.texts[4], "Настройки восстановлены.");
+    EXPECT_EQ(frames(192), 102);
     EXPECT_NE(emuLog().find("\"offset\":103424,\"block\":714"), std::string::npos);
+    EXPECT_EQ(frames(15), 1);
     EXPECT_FALSE(f.Timer1->isActive()) << "no idle ticks once the job is over";
 }
 
@@ -272,51 +273,54 @@ TEST_F(MainWindowTest, firmware_version_question_and_declined_restart) {
         shown(f);
         d.answers = {Answer::Ok, Answer::No};
         click(f.BlowUpdateButton);
+        ASSERT_TRUE(settled(f));
         ASSERT_EQ(d.asked.size(), 2u);
         EXPECT_EQ(d.asked[1].buttons, Buttons::YesNo);
         EXPECT_EQ(d.asked[1].text, "Устройство уже содержит новейшую или равную версию.\n" + QString(25, ' ') + "Обновлять или нет?");
-        EXPECT_FALSE(f.FirmwareUploading);
         EXPECT_TRUE(f.BlowUpdateButton->isEnabled());
+        EXPECT_EQ(frames(195), 0);
     }
     auto emu = emulator({"--version", "001.083"});
     remember("COM7");
-    FakeDialogs d;
-    TMainForm f(d);
+    QtDialogs real;
+    RealBoxes boxes;
+    boxes.keys = {Qt::Key_Return, Qt::Key_Return, Qt::Key_Escape}; // start, update anyway, no restart
+    TMainForm f(real);
     shown(f);
-    d.answers = {Answer::Ok, Answer::Yes, Answer::Cancel};
     click(f.BlowUpdateButton);
-    runFirmwareTicks(f);
+    ASSERT_TRUE(settled(f));
+    EXPECT_EQ(boxes.texts.size(), 3u);
     EXPECT_EQ(log(f).last(), "Загрузка закончена.");
-    EXPECT_EQ(emuLog().find("{\"type\":15,"), std::string::npos) << "restart declined: nothing sent";
+    EXPECT_EQ(frames(15), 0) << "restart declined: nothing sent";
     EXPECT_TRUE(f.BlowUpdateButton->isEnabled());
     EXPECT_FALSE(f.Timer1->isActive());
 }
 
-TEST_F(MainWindowTest, firmware_fault_mid_upload_cancels) {
-    auto emu = emulator({"--version", "001.050", "--stop-ack-after", "10", "--slow", "0"});
-    remember("COM7");
-    TMainForm f(dialogs);
-    shown(f);
-    click(f.BlowUpdateButton);
-    const int ticks = runFirmwareTicks(f);
-    EXPECT_EQ(ticks, 11);
-    EXPECT_EQ(dialogs.asked.back().text, "Ошибка при передачи данных");
-    EXPECT_EQ(dialogs.asked.back().caption, "Ошибка");
-    EXPECT_EQ(log(f).last(), "Обновление отменено.");
-    EXPECT_TRUE(f.BlowUpdateButton->isEnabled());
-    EXPECT_EQ(f.SaveProgress->value(), 10) << "the bar keeps its position";
-    EXPECT_FALSE(f.Timer1->isActive());
-}
-
-TEST_F(MainWindowTest, firmware_refused_crc_and_absent_controller) {
+TEST_F(MainWindowTest, firmware_failures_each_show_one_box) {
     {
-        auto emu = emulator({"--version", "001.050", "--refuse-crc"});
+        auto emu = emulator({"--version", "001.050", "--stop-ack-after", "10", "--slow", "0"});
         remember("COM7");
+        TMainForm f(dialogs);
+        shown(f);
+        click(f.BlowUpdateButton);
+        ASSERT_TRUE(settled(f));
+        EXPECT_EQ(dialogs.asked.back().text, "Ошибка при передачи данных");
+        EXPECT_EQ(dialogs.asked.back().caption, "Ошибка");
+        EXPECT_EQ(log(f).last(), "Обновление отменено.");
+        EXPECT_TRUE(f.BlowUpdateButton->isEnabled());
+        EXPECT_EQ(f.SaveProgress->value(), 10) << "the bar keeps its position";
+        EXPECT_EQ(frames(192), 11) << "nothing after the block that was not acknowledged";
+        EXPECT_FALSE(f.Timer1->isActive());
+    }
+    {
+        auto emu = std::make_unique<EmulatorProcess>(
+            std::vector<std::string>{"--register", "COM8", "--version", "001.050", "--refuse-crc"});
+        remember("COM8");
         FakeDialogs d;
         TMainForm f(d);
         shown(f);
         click(f.BlowUpdateButton);
-        runFirmwareTicks(f);
+        ASSERT_TRUE(settled(f));
         EXPECT_EQ(d.asked.back().text, "Нет подтвеждения CRC");
         EXPECT_EQ(d.asked.back().caption, "Ошибка обновления.");
         EXPECT_EQ(log(f).last(), "Обновление отменено.");
@@ -326,34 +330,33 @@ TEST_F(MainWindowTest, firmware_refused_crc_and_absent_controller) {
     TMainForm f(d);
     shown(f);
     click(f.BlowUpdateButton);
+    ASSERT_TRUE(settled(f));
     EXPECT_EQ(d.asked.back().text, "Устройство не подключено или занято");
     EXPECT_EQ(f.Memo1->toPlainText(), "");
     EXPECT_TRUE(f.BlowUpdateButton->isEnabled());
 }
 
-TEST_F(MainWindowTest, sound_job) {
+TEST_F(MainWindowTest, sound_job_says_stop_while_it_runs_and_only_success_at_the_end) {
     auto emu = emulator();
     remember("COM7");
-    TMainForm f(dialogs);
+    QtDialogs real;
+    RealBoxes boxes;
+    TMainForm f(real);
     shown(f);
     click(f.WaveUpdateButton);
     EXPECT_EQ(f.WaveUpdateButton->text(), "Стоп");
-    EXPECT_TRUE(f.Timer2->isActive());
-    EXPECT_EQ(f.SaveProgress->maximum(), 596);
-    int ticks = 0;
-    while (f.SoundStream && ticks < 2000) {
-        f.Timer2Timer();
-        ++ticks;
-        if (f.SoundStream) {
-            ASSERT_EQ(f.WaveUpdateButton->text(), "Стоп");
-        }
-    }
-    EXPECT_EQ(ticks, 597);
+    EXPECT_FALSE(f.BlowUpdateButton->isEnabled()) << "one upload at a time";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.SaveProgress->maximum() == 596 && f.SaveProgress->value() > 3; }, 10000));
+    EXPECT_EQ(f.WaveUpdateButton->text(), "Стоп");
+    ASSERT_TRUE(settled(f, 60000));
     EXPECT_EQ(f.WaveUpdateButton->text(), "Обновить звук до 609375");
+    EXPECT_TRUE(f.BlowUpdateButton->isEnabled());
     EXPECT_EQ(f.SaveProgress->value(), 596);
-    EXPECT_EQ(dialogs.asked.back().text, "Данные успешно записаны.");
-    EXPECT_EQ(dialogs.asked.back().caption, "Сообщение");
+    ASSERT_EQ(boxes.texts.size(), 2u);
+    EXPECT_EQ(boxes.texts[1], "Данные успешно записаны.");
+    EXPECT_EQ(boxes.captions[1], "Сообщение");
     EXPECT_EQ(log(f), QStringList({"Подготовка к записи, ждите...", "Идет запись звуковых данных..."}));
+    EXPECT_EQ(frames(192), 596);
     EXPECT_FALSE(f.Timer2->isActive());
 }
 
@@ -363,22 +366,108 @@ TEST_F(MainWindowTest, sound_job_failures) {
     TMainForm f(dialogs);
     shown(f);
     click(f.WaveUpdateButton);
-    while (f.SoundStream)
-        f.Timer2Timer();
+    ASSERT_TRUE(settled(f, 60000));
     EXPECT_EQ(dialogs.asked.back().text, "Нет подтвеждения CRC");
     EXPECT_EQ(dialogs.asked.back().caption, "Ошибка обновления.");
 
     auto silent = std::make_unique<EmulatorProcess>(std::vector<std::string>{"--register", "COM8", "--stop-ack-after", "3"});
     f.PortComboBox->setEditText("COM8");
     click(f.WaveUpdateButton);
-    int ticks = 0;
-    while (f.SoundStream) {
-        f.Timer2Timer();
-        ++ticks;
-    }
-    EXPECT_EQ(ticks, 4);
+    ASSERT_TRUE(settled(f));
     EXPECT_EQ(dialogs.asked.back().text, "Ошибка при передачи данных");
     EXPECT_EQ(f.WaveUpdateButton->text(), "Обновить звук до 609375");
+    EXPECT_EQ(f.SaveProgress->value(), 3);
+}
+
+TEST_F(MainWindowTest, the_other_upload_cannot_begin_while_one_runs) {
+    // Sound first: the firmware button is off, and a click on it sends nothing.
+    auto emu = emulator({"--version", "001.050", "--slow", "25"});
+    remember("COM7");
+    QtDialogs real;
+    RealBoxes boxes;
+    TMainForm f(real);
+    shown(f);
+    click(f.WaveUpdateButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.SaveProgress->value() >= 2; }, 10000));
+    EXPECT_FALSE(f.BlowUpdateButton->isEnabled());
+    QTest::mouseClick(f.BlowUpdateButton, Qt::LeftButton);
+    QTest::qWait(100);
+    EXPECT_EQ(boxes.texts.size(), 1u) << "no firmware question";
+    f.close(); // answered OK below: the sound upload is left
+    ASSERT_TRUE(settled(f));
+    // The block being sent when the window closed still ends on the controller
+    // before another upload may begin.
+    ASSERT_TRUE(QTest::qWaitFor([] { return !exchangeThread().busy(); }, 2000));
+    EXPECT_EQ(jobs::uploadSlot().busy(), jobs::UploadKind::None) << "the upload left lets the slot go";
+    EXPECT_EQ(frames(195), 0) << "no firmware begin request";
+
+    // Firmware first, on a controller that answers each block in 25 ms.
+    auto emu2 = std::make_unique<EmulatorProcess>(std::vector<std::string>{"--register", "COM8", "--version", "001.050",
+                                                                           "--slow", "25", "--log", dir / "emu2.jsonl"});
+    remember("COM8");
+    RealBoxes second;
+    TMainForm g(real);
+    shown(g);
+    click(g.BlowUpdateButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return g.SaveProgress->maximum() == 102 && g.SaveProgress->value() >= 2; }, 20000))
+        << (second.texts.empty() ? std::string() : second.texts.back().toStdString()) << " / " << log(g).join("|").toStdString();
+    EXPECT_FALSE(g.WaveUpdateButton->isEnabled());
+    QTest::mouseClick(g.WaveUpdateButton, Qt::LeftButton);
+    ASSERT_TRUE(settled(g, 60000));
+    const std::string log2 = readWhole(dir / "emu2.jsonl");
+    EXPECT_EQ(log2.find("{\"type\":196,"), std::string::npos) << "no sound begin request";
+    EXPECT_NE(log2.find("{\"type\":190,"), std::string::npos);
+    EXPECT_TRUE(log(g).contains("Загрузка закончена.")) << "the firmware upload is still confirmed";
+}
+
+TEST_F(MainWindowTest, a_version_click_during_an_upload_runs_between_two_blocks) {
+    auto emu = emulator({"--version", "001.050", "--slow", "120"});
+    remember("COM7");
+    TMainForm f(dialogs);
+    shown(f);
+    click(f.WaveUpdateButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.SaveProgress->value() >= 1; }, 10000));
+    click(f.GetVersionButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log(f).contains("Версия прошивки : 001.050"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.SaveProgress->value() >= 4; }, 10000)) << "the upload goes on";
+    const std::string log = emuLog();
+    const size_t version = log.find("{\"type\":14,");
+    ASSERT_NE(version, std::string::npos);
+    EXPECT_NE(log.rfind("{\"type\":192,", version), std::string::npos) << "after a block";
+    EXPECT_NE(log.find("{\"type\":192,", version), std::string::npos) << "and before the next";
+    dialogs.answers = {Answer::Ok};
+    f.close();
+}
+
+TEST_F(MainWindowTest, uploads_lock_the_port_and_closing_asks_first) {
+    auto emu = emulator();
+    remember("COM7");
+    QtDialogs real;
+    RealBoxes boxes;
+    TMainForm f(real);
+    shown(f);
+    click(f.WaveUpdateButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.SaveProgress->value() >= 1; }, 20000));
+    EXPECT_FALSE(f.PortComboBox->isEnabled());
+    EXPECT_FALSE(f.FindPortButton->isEnabled());
+    EXPECT_TRUE(f.GetVersionButton->isEnabled()) << "the other buttons keep working between blocks";
+
+    boxes.keys = {Qt::Key_Escape};
+    f.close();
+    ASSERT_EQ(boxes.texts.size(), 2u);
+    EXPECT_EQ(boxes.texts.back(), "Идет обновление. Прервать и выйти?");
+    EXPECT_TRUE(f.isVisible());
+    const int at = f.SaveProgress->value();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.SaveProgress->value() >= at + 5; }, 10000)) << "Cancel keeps the upload going";
+
+    f.close(); // OK
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_FALSE(f.busy());
+    EXPECT_FALSE(f.Timer2->isActive());
+    QTest::qWait(50);
+    const auto blocks = emuLog().size();
+    QTest::qWait(100);
+    EXPECT_EQ(emuLog().size(), blocks) << "nothing more is sent after the window closed";
 }
 
 TEST_F(MainWindowTest, port_box_uses_exactly_the_typed_text) {
@@ -401,54 +490,6 @@ TEST_F(MainWindowTest, port_box_uses_exactly_the_typed_text) {
     EXPECT_EQ(f.PortComboBox->currentText(), "COM1") << "leaving the box keeps the text";
     EXPECT_EQ(remembered(), "COM1\n");
     EXPECT_EQ(devicePort(f), "COM1");
-}
-
-TEST_F(MainWindowTest, uploads_lock_the_port_and_closing_asks_first) {
-    auto emu = emulator();
-    remember("COM7");
-    TMainForm f(dialogs);
-    shown(f);
-    click(f.WaveUpdateButton);
-    ASSERT_TRUE(f.SoundStream);
-    EXPECT_FALSE(f.PortComboBox->isEnabled());
-    EXPECT_FALSE(f.FindPortButton->isEnabled());
-    EXPECT_TRUE(f.GetVersionButton->isEnabled()) << "the other buttons keep working between blocks";
-    QTest::mouseClick(f.FindPortButton, Qt::LeftButton);
-    const size_t asked = dialogs.asked.size();
-
-    dialogs.answers = {Answer::Cancel};
-    f.close();
-    ASSERT_EQ(dialogs.asked.size(), asked + 1);
-    EXPECT_EQ(dialogs.asked.back().text, "Идет обновление. Прервать и выйти?");
-    EXPECT_EQ(dialogs.asked.back().buttons, Buttons::OkCancel);
-    EXPECT_TRUE(f.isVisible());
-    EXPECT_TRUE(f.SoundStream) << "Cancel keeps the upload going";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.SaveProgress->value() >= 5; }, 10000));
-
-    f.close(); // OK
-    EXPECT_FALSE(f.isVisible());
-    EXPECT_FALSE(f.SoundStream);
-    EXPECT_FALSE(f.Timer2->isActive());
-    const auto blocks = emuLog().size();
-    QTest::qWait(100);
-    EXPECT_EQ(emuLog().size(), blocks) << "nothing more is sent after the window closed";
-    EXPECT_TRUE(f.PortComboBox->isEnabled());
-
-    // The firmware job locks the same way and lets go when it ends.
-    auto emu2 = std::make_unique<EmulatorProcess>(std::vector<std::string>{"--register", "COM8", "--version", "001.050"});
-    remember("COM8");
-    FakeDialogs d;
-    TMainForm g(d);
-    shown(g);
-    click(g.BlowUpdateButton);
-    ASSERT_TRUE(g.FirmwareUploading);
-    EXPECT_FALSE(g.PortComboBox->isEnabled());
-    EXPECT_FALSE(g.FindPortButton->isEnabled());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !g.FirmwareUploading; }, 20000));
-    EXPECT_TRUE(g.PortComboBox->isEnabled());
-    EXPECT_TRUE(g.FindPortButton->isEnabled());
-    EXPECT_TRUE(log(g).contains("Загрузка закончена."));
-    EXPECT_TRUE(g.close()) << "no question once the job is over";
 }
 
 TEST_F(MainWindowTest, titles_are_the_programs_own_texts) {
@@ -517,6 +558,7 @@ TEST_F(MainWindowTest, a_port_that_cannot_be_used_says_why_in_the_log) {
     TMainForm f(dialogs);
     shown(f);
     click(f.GetSerialButton);
+    ASSERT_TRUE(settled(f));
     ASSERT_EQ(dialogs.asked.size(), 1u);
     EXPECT_EQ(dialogs.asked[0].text, "Устройство не подключено или занято.") << "the box stays as it was";
     ASSERT_EQ(log(f).size(), 1);

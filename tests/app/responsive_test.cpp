@@ -1,15 +1,15 @@
 // The windows while the controller is waited for: they keep painting, say what
-// they wait for, hold user input back until the operation ends, let the port
-// search be cancelled, and ask before a close abandons a wait.
+// they wait for, run an exchange asked for meanwhile after the current one,
+// let the port search be cancelled, and ask before a close abandons a wait.
 #include "Device.h"
 #include "EmulatorProcess.h"
-#include "ExchangeWorker.h"
+#include "ExchangeThread.h"
 #include "FakeDialogs.h"
 #include "ParametrsEdit.h"
 #include "PortSettingStore.h"
-#include "RecordingNotifier.h"
 #include "TempDir.h"
 #include "WaitNote.h"
+#include "WindowDriving.h"
 #include "Z58main.h"
 
 #include <QApplication>
@@ -37,14 +37,7 @@ struct ResponsiveTest : ::testing::Test, IsolatedSetup {
     std::unique_ptr<EmulatorProcess> silent(const char* port = "COM7") {
         return std::make_unique<EmulatorProcess>(std::vector<std::string>{"--register", port, "--silent"});
     }
-    static void show(QWidget& w) {
-        w.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    }
-    static void click(QWidget* w) {
-        ASSERT_TRUE(w->isVisible() && w->isEnabled()) << w->objectName().toStdString();
-        QTest::mouseClick(w, Qt::LeftButton);
-    }
+    static void show(QWidget& w) { shown(w); }
     // Runs f once, this many ms into whatever the window is waiting for.
     static void during(int ms, std::function<void()> f) { QTimer::singleShot(ms, qApp, std::move(f)); }
     static QLabel* waitLine(QWidget& w) { return w.findChild<QLabel*>("WaitLine"); }
@@ -92,6 +85,8 @@ TEST_F(ResponsiveTest, a_silent_wait_paints_and_says_what_it_waits_for) {
     });
     const auto t0 = SteadyClock::now();
     click(f.GetSerialButton);
+    EXPECT_LT(msSince(t0), 100) << "the click returns at once";
+    ASSERT_TRUE(settled(f));
     EXPECT_GE(msSince(t0), 3900) << "the time limit is unchanged";
     EXPECT_FALSE(earlyShown) << "nothing shown for a short wait";
     EXPECT_EQ(late, "Ожидание ответа устройства… 1 с из 4");
@@ -102,7 +97,7 @@ TEST_F(ResponsiveTest, a_silent_wait_paints_and_says_what_it_waits_for) {
     ASSERT_EQ(dialogs.texts(), std::vector<QString>{"Устройство не подключено или занято."});
 }
 
-TEST_F(ResponsiveTest, input_during_a_wait_is_held_back_and_delivered_after_it) {
+TEST_F(ResponsiveTest, a_click_during_a_wait_runs_its_exchange_after_it) {
     auto emu = silent();
     portSettingStore().write("COM7");
     TMainForm f(dialogs);
@@ -112,12 +107,17 @@ TEST_F(ResponsiveTest, input_during_a_wait_is_held_back_and_delivered_after_it) 
         boxesWhenClicked = dialogs.asked.size();
         QTest::mouseClick(f.GetVersionButton, Qt::LeftButton); // the user, impatient
     });
+    const auto t0 = SteadyClock::now();
     click(f.GetSerialButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.asked.size() == 1; }, 6000));
+    EXPECT_GE(msSince(t0), 3900);
     EXPECT_EQ(boxesWhenClicked, 0u);
-    ASSERT_EQ(dialogs.asked.size(), 1u) << "the Version click did not run inside the Serial wait";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.asked.size() == 2; }, 6000)) << "it ran after it";
+    EXPECT_EQ(dialogs.asked[0].text, "Устройство не подключено или занято.") << "the Serial exchange ended first";
+    ASSERT_TRUE(settled(f));
+    ASSERT_EQ(dialogs.asked.size(), 2u);
+    EXPECT_GE(msSince(t0), 7900) << "the Version exchange ran after it, not inside it";
     EXPECT_EQ(dialogs.asked[1].text, "Устройство не подключено или занято");
-    EXPECT_TRUE(dialogs.errors.empty()) << "no exchange was started inside another";
+    EXPECT_TRUE(dialogs.errors.empty());
 }
 
 TEST_F(ResponsiveTest, closing_during_a_wait_asks_and_abandons_it_at_once) {
@@ -128,11 +128,12 @@ TEST_F(ResponsiveTest, closing_during_a_wait_asks_and_abandons_it_at_once) {
     during(500, [&] { f.windowHandle()->close(); }); // the title bar's close button
     const auto t0 = SteadyClock::now();
     click(f.GetSerialButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 3000));
     EXPECT_LT(msSince(t0), 1500) << "the reply is not waited for";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !exchangeThread().busy(); }, 1500)) << "the wait was cut short";
+    QTest::qWait(50);
     ASSERT_EQ(dialogs.texts(), std::vector<QString>{"Идет обмен с устройством. Прервать и выйти?"})
         << "and nothing is reported after";
-    EXPECT_FALSE(f.isVisible());
-    EXPECT_FALSE(exchangeWorker().busy());
 }
 
 TEST_F(ResponsiveTest, closing_during_a_wait_answered_cancel_keeps_waiting) {
@@ -144,6 +145,7 @@ TEST_F(ResponsiveTest, closing_during_a_wait_answered_cancel_keeps_waiting) {
     during(500, [&] { f.windowHandle()->close(); });
     const auto t0 = SteadyClock::now();
     click(f.GetSerialButton);
+    ASSERT_TRUE(settled(f));
     EXPECT_GE(msSince(t0), 3900);
     EXPECT_TRUE(f.isVisible());
     ASSERT_EQ(dialogs.asked.size(), 2u);
@@ -164,11 +166,12 @@ TEST_F(ResponsiveTest, sound_job_shows_stop_and_preparing_before_the_long_begin_
         f.windowHandle()->close(); // and leave: 20 s is long for a test
     });
     click(f.WaveUpdateButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 3000));
     EXPECT_EQ(caption, "Стоп");
     EXPECT_TRUE(logged);
     EXPECT_EQ(wait, "Ожидание ответа устройства… 1 с из 20");
     ASSERT_EQ(dialogs.asked.size(), 2u);
-    EXPECT_EQ(dialogs.asked[1].text, "Идет обмен с устройством. Прервать и выйти?");
+    EXPECT_EQ(dialogs.asked[1].text, "Идет обновление. Прервать и выйти?") << "the sound job has begun";
 }
 
 TEST_F(ResponsiveTest, port_search_shows_the_port_asked_and_escape_ends_it_as_not_found) {
@@ -176,7 +179,6 @@ TEST_F(ResponsiveTest, port_search_shows_the_port_asked_and_escape_ends_it_as_no
     auto emu3 = silent("COM3");
     auto controller = std::make_unique<EmulatorProcess>(std::vector<std::string>{"--register", "COM4"});
     portSettingStore().write("COM9");
-    RecordingNotifier rec;
     TMainForm f(dialogs);
     show(f);
     QString asking, stopping;
@@ -189,40 +191,40 @@ TEST_F(ResponsiveTest, port_search_shows_the_port_asked_and_escape_ends_it_as_no
     });
     const auto t0 = SteadyClock::now();
     click(f.FindPortButton);
+    ASSERT_TRUE(settled(f));
     EXPECT_LT(msSince(t0), 2500) << "the port being asked is not waited out";
     EXPECT_EQ(asking, "Поиск: COM2…");
     EXPECT_EQ(stopping, "Поиск прерван, ждите…");
     EXPECT_EQ(searchBox(), nullptr);
-    ASSERT_EQ(rec.entries.size(), 1u);
-    EXPECT_EQ(rec.entries[0].text, "Устройство не найдено");
+    ASSERT_EQ(dialogs.texts(), std::vector<QString>{"Устройство не найдено"});
     EXPECT_EQ(portSettingStore().read(), "COM9");
-    EXPECT_EQ(static_cast<Device&>(*f.CurrentDevice).portName(), "COM9");
+    EXPECT_EQ(f.CurrentDevice->PortName(), "COM9");
     EXPECT_EQ(f.PortComboBox->currentText(), "COM9");
 }
 
 TEST_F(ResponsiveTest, port_search_cancel_button_works_too_and_a_quick_search_shows_no_box) {
     auto controller = std::make_unique<EmulatorProcess>(std::vector<std::string>{"--register", "COM3"});
-    RecordingNotifier rec;
     TMainForm f(dialogs);
     show(f);
     bool boxSeen = false;
     during(20, [&] { boxSeen = searchBox() != nullptr; });
     click(f.FindPortButton);
+    ASSERT_TRUE(settled(f));
     EXPECT_FALSE(boxSeen);
-    ASSERT_EQ(rec.entries.size(), 1u);
-    EXPECT_EQ(rec.entries[0].caption, "Устройство найдено");
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].caption, "Устройство найдено");
 
     auto emu2 = silent("COM2");
-    rec.entries.clear();
+    dialogs.asked.clear();
     during(700, [&] {
         if (QDialog* box = searchBox())
             QTest::mouseClick(box->findChild<QPushButton*>("SearchCancel"), Qt::LeftButton);
     });
     const auto t0 = SteadyClock::now();
     click(f.FindPortButton);
+    ASSERT_TRUE(settled(f));
     EXPECT_LT(msSince(t0), 2500);
-    ASSERT_EQ(rec.entries.size(), 1u);
-    EXPECT_EQ(rec.entries[0].text, "Устройство не найдено");
+    ASSERT_EQ(dialogs.texts(), std::vector<QString>{"Устройство не найдено"});
     EXPECT_EQ(portSettingStore().read(), "COM3") << "the earlier find stays remembered";
 }
 
@@ -242,6 +244,7 @@ TEST_F(ResponsiveTest, editor_send_shows_the_wait_and_closing_asks) {
     ASSERT_NE(menu, nullptr);
     const auto t0 = SteadyClock::now();
     QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(editor.SendAction).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.isVisible(); }, 3000));
     EXPECT_LT(msSince(t0), 2500);
     EXPECT_EQ(wait, "Ожидание ответа устройства… 1 с из 4");
     ASSERT_EQ(dialogs.texts(), (std::vector<QString>{"Записать настройки в устройство?",

@@ -160,11 +160,11 @@ TEST_F(SafetyTest, firmware_backup_failure_asks_and_cancel_sends_nothing) {
     TMainForm f(dialogs);
     show(f);
     QTest::mouseClick(f.BlowUpdateButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy(); }, 10000));
     ASSERT_EQ(dialogs.asked.size(), 2u);
     EXPECT_TRUE(dialogs.asked[1].text.startsWith("Не удалось сохранить резервную копию настроек.\n"));
     EXPECT_TRUE(dialogs.asked[1].text.endsWith("\nПродолжить без неё?"));
     EXPECT_EQ(dialogs.asked[1].buttons, Buttons::OkCancel);
-    EXPECT_FALSE(f.FirmwareUploading);
     EXPECT_TRUE(f.BlowUpdateButton->isEnabled());
     EXPECT_FALSE(f.Memo1->toPlainText().contains("Подготовка")) << "ended as the first question's Cancel ends it";
     EXPECT_EQ(emuLog().find("\"type\":5"), std::string::npos) << "no begin-update frame";
@@ -192,6 +192,7 @@ TEST_F(SafetyTest, send_shows_the_changes_then_asks_then_backs_up_then_writes) {
     };
     show(f);
     QTest::mouseClick(f.ReadButton, Qt::LeftButton); // Read, then the editor
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.asked.size() >= 2 && !editor.busy() && !f.busy(); }, 10000));
     EXPECT_EQ(shownRows, QStringList({"MicLevel: 10 -> 12", "X: 1 -> (нет)", "Изменений: 2"}));
     EXPECT_EQ(askedBefore, 0u) << "the list comes before the question";
     ASSERT_EQ(dialogs.texts(), (std::vector<QString>{"Записать настройки в устройство?", "Настройки записаны."}));
@@ -205,7 +206,7 @@ TEST_F(SafetyTest, send_shows_the_changes_then_asks_then_backs_up_then_writes) {
 TEST_F(SafetyTest, send_backup_failure_asks_and_cancel_sends_nothing) {
     auto emu = emulator({"--silent"});
     TParametersEditForm editor(dialogs, nullptr);
-    std::unique_ptr<DeviceInterface> device = std::make_unique<Device>("COM7");
+    std::shared_ptr<DeviceInterface> device = std::make_shared<Device>("COM7");
     TParametersEditForm sender(dialogs, &device);
     ParameterList list(embeddedText("PARAMETER_LIST"));
     list.LoadSettingsText("MicLevel=10\n");
@@ -214,6 +215,7 @@ TEST_F(SafetyTest, send_backup_failure_asks_and_cancel_sends_nothing) {
     show(sender);
     dialogs.answers = {Answer::Ok, Answer::Cancel};
     clickMenu(sender, sender.SendAction);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sender.busy(); }, 10000));
     ASSERT_EQ(dialogs.asked.size(), 2u);
     EXPECT_EQ(dialogs.asked[0].text, "Записать настройки в устройство?");
     EXPECT_TRUE(dialogs.asked[1].text.startsWith("Не удалось сохранить резервную копию настроек.\nУстройство не ответило"))

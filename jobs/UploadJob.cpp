@@ -1,0 +1,77 @@
+#include "UploadJob.h"
+
+#include "Device.h"
+
+namespace jobs {
+
+UploadJob::UploadJob(JobHost& host, DevicePtr device, UploadKind kind, Pace pace)
+    : Job(host, std::move(device)), kind_(kind), pace_(pace) {}
+
+UploadJob::~UploadJob() { uploadSlot().release(this); }
+
+bool UploadJob::claim() {
+    if (uploadSlot().claim(this, kind_))
+        return true;
+    if (kind_ == UploadKind::Firmware)
+        host_.failed(Failure{"Идет загрузка звуковых данных.\nОбновление прошивки возможно после её окончания.", "Ошибка",
+                             "Идет загрузка звуковых данных", 0, {}, false, {}});
+    else
+        host_.failed(Failure{"Идет обновление прошивки.\nЗагрузка звука возможна после его окончания.", "Ошибка",
+                             "Идет обновление прошивки", 0, {}, false, {}});
+    return false;
+}
+
+std::optional<Exchange> UploadJob::stop(Outcome outcome) {
+    uploadSlot().release(this);
+    return end(outcome);
+}
+
+std::optional<Exchange> UploadJob::block() {
+    return call([this](DeviceInterface& d) { return upload_->sendNextBlock(d); }, kReplyTimeoutMs, pace_);
+}
+
+std::optional<Exchange> UploadJob::firstBlock(const unsigned char* stream, size_t size, std::uint32_t crc,
+                                              std::uint32_t length, int barMaximum) {
+    upload_.emplace(stream, size, crc, length);
+    bar_ = 0;
+    barMaximum_ = barMaximum;
+    host_.progress(Progress{0, barMaximum_});
+    return block();
+}
+
+std::optional<Exchange> UploadJob::afterBlock(int result, const std::string& cancelledLine) {
+    if (result < 0) {
+        host_.detail("Ошибка при передачи данных (блок " + std::to_string(upload_->blocksSent() + 1) + ", смещение " +
+                     std::to_string(upload_->position()) + ")");
+        host_.failed(Failure{"Ошибка при передачи данных", "Ошибка", "Обновление отменено", result, portWhy(), false,
+                             cancelledLine});
+        return stop(Outcome::Failed);
+    }
+    ++bar_;
+    host_.progress(Progress{bar_, -1, upload_->blocksSent(), upload_->blockCount(), upload_->position(), upload_->size()});
+    if (!upload_->allSent())
+        return block();
+    // The commit runs one tick after the last block.
+    Exchange tick;
+    tick.pace = pace_;
+    return tick;
+}
+
+std::optional<Exchange> UploadJob::commit() {
+    host_.progress(Progress{barMaximum_});
+    return call([this](DeviceInterface& d) { return upload_->commit(d); }, kReplyTimeoutMs);
+}
+
+bool UploadJob::committed(int result, const std::string& cancelledLine) {
+    uploadSlot().release(this);
+    host_.changed();
+    if (result >= 0)
+        return true;
+    host_.detail("Нет подтвеждения CRC");
+    host_.failed(Failure{"Нет подтвеждения CRC", "Ошибка обновления.", "Обновление отменено", result, portWhy(), false,
+                         cancelledLine});
+    end(Outcome::Failed);
+    return false;
+}
+
+} // namespace jobs
