@@ -1,6 +1,7 @@
 // The settings write with its backup, the restore, the standalone backup and
 // the port search, without a window.
 #include "BackupJob.h"
+#include "BackupStore.h"
 #include "PortSearchJob.h"
 #include "RecordingHost.h"
 #include "RestoreJob.h"
@@ -55,8 +56,9 @@ TEST_F(SettingsJobs, write_cancelled_or_failed_claims_nothing) {
 }
 
 TEST_F(SettingsJobs, a_backup_that_cannot_be_saved_asks_first) {
-    // A file where the backups folder should be.
+    // A file where the backups folder should be (either platform's).
     std::ofstream(dir / "data") << "x";
+    std::ofstream(dir / "local") << "x";
     host.answers = {false};
     EXPECT_EQ(write({false, true}), Outcome::Declined);
     EXPECT_EQ(device->frames(), (Strings{"read", "serial"})) << "not written";
