@@ -30,7 +30,8 @@ inline bool settled(TMainForm& f, int timeoutMs = 30000) {
 
 // Answers each real message box (QtDialogs) as it comes up with the next key
 // of the queue (Return when it is empty: OK / Yes; Escape: Cancel / No) and
-// records its caption and text.
+// records its caption and text. The change list is closed (Escape), its
+// title recorded.
 class RealBoxes : public QObject {
 public:
     std::deque<int> keys;
@@ -44,12 +45,19 @@ public:
 
 private:
     void poll() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible() || box->property("answered").toBool())
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!modal || !modal->isVisible() || modal->property("answered").toBool() || !modal->inherits("QDialog"))
             return;
-        box->setProperty("answered", true);
-        texts.push_back(box->text());
-        captions.push_back(box->windowTitle());
+        if (!box && !modal->inherits("ChangesView"))
+            return; // a window under test, not a box to answer
+        modal->setProperty("answered", true);
+        texts.push_back(box ? box->text() : QString());
+        captions.push_back(modal->windowTitle());
+        if (!box) {
+            QTest::keyClick(modal, Qt::Key_Escape); // its one button closes it
+            return;
+        }
         const int key = keys.empty() ? Qt::Key_Return : keys.front();
         if (!keys.empty())
             keys.pop_front();

@@ -11,6 +11,7 @@
 #include "PortSettingStore.h"
 #include "TempDir.h"
 #include "WaitFor.h"
+#include "WindowDriving.h"
 #include "Z58main.h"
 
 #include <QApplication>
@@ -322,4 +323,35 @@ TEST_F(SafetyTest, settings_sheet_and_changes_from_the_menu) {
     clickMenu(editor, editor.ChangesAction);
     EXPECT_EQ(rows, QStringList({"AutoStart: 0 (Автозапуск отключен) -> 99 (Запуск по команде)", "Изменений: 1"}));
     EXPECT_TRUE(dialogs.asked.empty()) << "the list alone asks nothing";
+}
+
+// Send as a user meets it: real boxes, answered with keys, while the window
+// waits for nothing but the boxes.
+TEST_F(SafetyTest, send_through_real_boxes_writes_and_cancel_sends_nothing) {
+    auto emu = emulator({"--settings-text", "MicLevel=10\\n"});
+    QtDialogs real;
+    RealBoxes boxes;
+    std::shared_ptr<DeviceInterface> device = std::make_shared<Device>("COM7");
+    TParametersEditForm editor(real, &device);
+    ParameterList list(embeddedText("PARAMETER_LIST"));
+    list.LoadSettingsText("MicLevel=10\n");
+    editor.Params = &list;
+    editor.setLoadedText("MicLevel=10\n");
+    show(editor);
+    clickNode(editor, nodeNamed(editor, kMicLevel));
+    typeValue(editor, "12");
+    boxes.keys = {Qt::Key_Escape}; // the question answered Cancel
+    clickMenu(editor, editor.SendAction);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.texts.size() == 2 && !editor.busy(); }, 5000));
+    EXPECT_EQ(boxes.captions[0], "Изменения");
+    EXPECT_EQ(boxes.texts[1], "Записать настройки в устройство?");
+    EXPECT_EQ(emuLog(), "") << "Cancel sends nothing";
+    EXPECT_TRUE(editor.Modified);
+
+    clickMenu(editor, editor.SendAction);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.texts.size() == 5 && !editor.busy(); }, 10000));
+    EXPECT_EQ(boxes.texts[4], "Настройки записаны.");
+    EXPECT_NE(emuLog().find("\"text\":\"MicLevel=12\\u000a\""), std::string::npos) << emuLog();
+    EXPECT_FALSE(editor.Modified);
+    EXPECT_EQ(backups().size(), 1u);
 }
