@@ -4,13 +4,28 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTimer>
 
 ExchangeThread& exchangeThread() {
     static ExchangeThread thread;
     return thread;
 }
 
-ExchangeThread::ExchangeThread() { thread_ = std::thread([this] { workerLoop(); }); }
+ExchangeThread::ExchangeThread() : noteTimer_(new QTimer(this)) {
+    noteTimer_->setSingleShot(true);
+    noteTimer_->setInterval(WaitNote::kShowAfterMs / 2);
+    connect(noteTimer_, &QTimer::timeout, this, [this] { showNote(); });
+    thread_ = std::thread([this] { workerLoop(); });
+}
+
+void ExchangeThread::showNote() {
+    if (!running_ || note_)
+        return;
+    note_ = new WaitNote(current_.owner, current_.limitMs, current_.search, since_);
+    connect(note_, &WaitNote::cancelRequested, this, [this] { cancel_ = true; });
+    if (!searchPort_.isEmpty())
+        note_->setPort(searchPort_);
+}
 
 ExchangeThread::~ExchangeThread() {
     {
@@ -71,23 +86,24 @@ void ExchangeThread::startNext() {
     running_ = true;
     currentAbandoned_ = false;
     cancel_ = false;
-    note_ = new WaitNote(current_.owner, current_.limitMs, current_.search);
-    connect(note_, &WaitNote::cancelRequested, this, [this] { cancel_ = true; });
+    since_.start();
+    searchPort_.clear();
+    noteTimer_->start();
     std::shared_ptr<DeviceInterface> device = current_.device;
     std::function<int()> op = current_.op;
     const bool search = current_.search;
-    QPointer<WaitNote> note = note_;
     std::lock_guard<std::mutex> lock(mutex_);
     // The device is touched by the exchange thread alone while the exchange runs.
-    job_ = [this, device, op, search, note] {
+    job_ = [this, device, op, search] {
         if (device) {
             device->SetCancelFlag(&cancel_);
             if (search)
-                device->SetSearchObserver([this, note](const std::string& port) {
+                device->SetSearchObserver([this](const std::string& port) {
                     const QString name = QString::fromStdString(port);
-                    QMetaObject::invokeMethod(this, [note, name] {
-                        if (note)
-                            note->setPort(name);
+                    QMetaObject::invokeMethod(this, [this, name] {
+                        searchPort_ = name;
+                        if (note_)
+                            note_->setPort(name);
                     }, Qt::QueuedConnection);
                 });
         }
@@ -103,6 +119,7 @@ void ExchangeThread::startNext() {
 }
 
 void ExchangeThread::finished(int result) {
+    noteTimer_->stop();
     delete note_;
     note_ = nullptr;
     Request ended = std::move(current_);

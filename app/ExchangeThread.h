@@ -13,6 +13,7 @@
 // exchange asked for meanwhile (a click between two upload blocks) runs next.
 #include "DeviceInterface.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -24,6 +25,7 @@
 #include <mutex>
 #include <thread>
 
+class QTimer;
 class WaitNote;
 
 class ExchangeThread : public QObject {
@@ -57,13 +59,19 @@ public:
 private:
     void startNext();
     void finished(int result);
+    void showNote();
     void workerLoop();
 
     // User-interface thread only.
     std::deque<Request> queue_;
     Request current_;
     bool running_ = false, currentAbandoned_ = false;
+    // Made only for a wait that lasts: most exchanges (upload blocks) end long
+    // before anything would be shown, and each saved timer is time saved.
     WaitNote* note_ = nullptr;
+    QTimer* noteTimer_;
+    QElapsedTimer since_;
+    QString searchPort_; // the port the search asks now, for a note made later
 
     // Shared with the exchange thread.
     std::mutex mutex_;

@@ -16,9 +16,9 @@ QString WaitNote::waitText(qint64 elapsedMs, int limitMs) {
     return "Ожидание ответа устройства… " + QString::number(elapsedMs / 1000) + " с из " + QString::number(limitMs / 1000);
 }
 
-WaitNote::WaitNote(QWidget* owner, int limitMs, bool searching)
-    : owner_(owner ? owner->window() : nullptr), limitMs_(limitMs), searching_(searching), timer_(new QTimer(this)) {
-    clock_.start();
+WaitNote::WaitNote(QWidget* owner, int limitMs, bool searching, QElapsedTimer since)
+    : owner_(owner ? owner->window() : nullptr), limitMs_(limitMs), searching_(searching), clock_(since),
+      timer_(new QTimer(this)) {
     timer_->setInterval(kTickMs);
     connect(timer_, &QTimer::timeout, this, &WaitNote::tick);
     timer_->start();

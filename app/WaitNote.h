@@ -17,7 +17,8 @@ class WaitNote : public QObject {
 public:
     static constexpr int kShowAfterMs = 300;
 
-    WaitNote(QWidget* owner, int limitMs, bool searching);
+    // since: when the wait began (the note may be made after it did).
+    WaitNote(QWidget* owner, int limitMs, bool searching, QElapsedTimer since);
     ~WaitNote() override;
 
     void setPort(const QString& port);

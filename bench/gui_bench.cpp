@@ -116,7 +116,7 @@ double jobMs(TimedDialogs& dialogs, TMainForm& f, QPushButton* button, const QSt
             start = dialogs.clock.elapsed();
     });
     dialogs.seen.clear();
-    dialogs.answers = {Answer::Ok, Answer::Cancel}; // go, no restart (an older controller: no version question)
+    dialogs.answers = {Answer::Ok, Answer::Yes, Answer::Cancel}; // go, go on, no restart
     // A plain event loop: QTest::qWait sleeps between its passes and would
     // hold every tick back by up to 10 ms.
     QEventLoop loop;
