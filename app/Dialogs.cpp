@@ -59,9 +59,11 @@ Answer QtDialogs::message(QWidget* owner, const QString& text, const QString& ca
     QMessageBox::StandardButtons set = QMessageBox::Ok;
     if (buttons == Buttons::OkCancel)
         set = QMessageBox::Ok | QMessageBox::Cancel;
-    else if (buttons == Buttons::YesNo)
+    else if (buttons == Buttons::YesNo || buttons == Buttons::YesNoDefaultNo)
         set = QMessageBox::Yes | QMessageBox::No;
     QMessageBox box(QMessageBox::NoIcon, caption, text, set, owner);
+    if (buttons == Buttons::YesNoDefaultNo)
+        box.setDefaultButton(QMessageBox::No);
     fitCaption(box, caption);
     switch (box.exec()) {
     case QMessageBox::Cancel: return Answer::Cancel;

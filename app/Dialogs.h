@@ -7,7 +7,8 @@
 class QDialog;
 class QWidget;
 
-enum class Buttons { Ok, OkCancel, YesNo };
+// YesNoDefaultNo: Yes/No with No the default button (a Yes that can do harm).
+enum class Buttons { Ok, OkCancel, YesNo, YesNoDefaultNo };
 enum class Answer { Ok, Cancel, Yes, No };
 
 class Dialogs {

@@ -511,13 +511,22 @@ void TParametersEditForm::SendActionExecute() {
     }
     if (!currentDevice_ || !*currentDevice_ || !Params || send_->running())
         return;
-    // The question, the backup and the write are the settings write job's.
-    send_->start(std::make_shared<jobs::SettingsWriteJob>(*host_, *currentDevice_, Params->SettingsText(),
-                                                          jobs::SettingsWriteJob::Options{}),
-                 [this](jobs::Outcome outcome) {
-                     if (outcome == jobs::Outcome::Done)
-                         SetModified(false);
-                 });
+    // The question, the backup, the write and its check are the settings write job's.
+    auto job = std::make_shared<jobs::SettingsWriteJob>(*host_, *currentDevice_, *Params, Params->SettingsText(),
+                                                        jobs::SettingsWriteJob::Options{true, true, true});
+    send_->start(job, [this, job](jobs::Outcome outcome) {
+        if (outcome == jobs::Outcome::Done) {
+            SetModified(false);
+            return;
+        }
+        // Not all kept: the user's values stay, marked as not written, unless
+        // they chose to take what the controller kept.
+        if (const std::string* kept = job->keptForEditor(); kept && Params) {
+            Params->LoadSettingsText(*kept);
+            FormShow();
+            SetModified(true);
+        }
+    });
 }
 
 void TParametersEditForm::CloseActionExecute() {

@@ -11,9 +11,13 @@ WindowHost::WindowHost(Dialogs& dialogs, QWidget* owner, std::function<void(cons
     : dialogs_(dialogs), owner_(owner), log_(std::move(log)), bar_(bar), changed_(std::move(changed)) {}
 
 bool WindowHost::ask(const jobs::Question& q) {
-    const Buttons buttons = q.buttons == jobs::Buttons::YesNo     ? Buttons::YesNo
-                            : q.buttons == jobs::Buttons::OkCancel ? Buttons::OkCancel
-                                                                   : Buttons::Ok;
+    Buttons buttons = Buttons::Ok;
+    switch (q.buttons) {
+    case jobs::Buttons::Ok: buttons = Buttons::Ok; break;
+    case jobs::Buttons::OkCancel: buttons = Buttons::OkCancel; break;
+    case jobs::Buttons::YesNo: buttons = Buttons::YesNo; break;
+    case jobs::Buttons::YesNoDefaultNo: buttons = Buttons::YesNoDefaultNo; break;
+    }
     const Answer a = dialogs_.message(owner_, text(q.text), text(q.caption), buttons);
     return a == Answer::Ok || a == Answer::Yes;
 }

@@ -394,7 +394,8 @@ void TMainForm::OpenFileButtonClick() {
 void TMainForm::BlowUpdateButtonClick() {
     if (!CurrentDevice || firmware_->running())
         return;
-    firmware_->start(std::make_shared<jobs::FirmwareJob>(host_, CurrentDevice, Firmware, jobs::FirmwareJob::Options{}),
+    firmware_->start(std::make_shared<jobs::FirmwareJob>(host_, CurrentDevice, Firmware, *Parameters_,
+                                                         jobs::FirmwareJob::Options{}),
                      [this](jobs::Outcome) { updateControls(); });
     updateControls();
 }

@@ -13,8 +13,10 @@ const char kBusy[] = "Устройство не подключено или за
 const char kCancelledLine[] = "Обновление отменено.";
 } // namespace
 
-FirmwareJob::FirmwareJob(JobHost& host, DevicePtr device, const FirmwareImage& image, Options options)
-    : UploadJob(host, std::move(device), UploadKind::Firmware, Pace::FirmwareTick), image_(image), options_(options) {}
+FirmwareJob::FirmwareJob(JobHost& host, DevicePtr device, const FirmwareImage& image, const ParameterList& model,
+                         Options options)
+    : UploadJob(host, std::move(device), UploadKind::Firmware, Pace::FirmwareTick), image_(image), model_(model),
+      options_(options) {}
 
 std::optional<Exchange> FirmwareJob::stop(Outcome outcome) {
     uploading_ = false;
@@ -44,6 +46,17 @@ std::optional<Exchange> FirmwareJob::step(int result) {
         }
         DeviceInfo info;
         device_->ParseVersionInfo(info, version_.c_str());
+        // Before anything else is sent: the image is for one model only.
+        const std::string type = fieldText(info.deviceType), imageType = fieldText(image_.info.deviceType);
+        if (type != imageType) {
+            const std::string text = "Тип устройства «" + cp1251::toUtf8(type) + "» не совпадает с типом прошивки «" +
+                                     cp1251::toUtf8(imageType) + "».\nЗагрузка чужой прошивки может вывести устройство из строя.";
+            if (options_.askOtherType &&
+                !host_.ask(Question{Topic::OtherDeviceType, text + "\nПродолжить?", "Внимание", Buttons::YesNoDefaultNo,
+                                    "Тип устройства «" + cp1251::toUtf8(type) + "» не совпадает с типом прошивки «" +
+                                        cp1251::toUtf8(imageType) + "». Продолжить?"}))
+                return stop(Outcome::Declined);
+        }
         const std::string installed = fieldText(info.firmwareVersion);
         const std::string carried = fieldText(image_.info.firmwareVersion);
         host_.detail("Версия в устройстве: " + cp1251::toUtf8(installed) + ", загружаемая: " + cp1251::toUtf8(carried));
@@ -121,7 +134,7 @@ std::optional<Exchange> FirmwareJob::step(int result) {
                           "Перезагрузка ...", false, restartFailed_});
         state_ = State::Restore;
         if (options_.offerRestore && !backup_.empty())
-            return enter(std::make_unique<RestoreJob>(host_, device_, backup_));
+            return enter(std::make_unique<RestoreJob>(host_, device_, model_, backup_));
         return step(0);
 
     case State::Restore:

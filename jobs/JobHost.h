@@ -7,11 +7,16 @@
 
 namespace jobs {
 
-enum class Buttons { Ok, OkCancel, YesNo };
+// YesNoDefaultNo: Yes/No with No the default button, for a question whose Yes can do harm.
+enum class Buttons { Ok, OkCancel, YesNo, YesNoDefaultNo };
 
 // Which question it is, for a host that answers some of them by itself
 // (z58ctl's --yes).
-enum class Topic { StartFirmware, FirmwareNotNewer, Restart, StartSound, NoBackup, WriteSettings, Restore };
+enum class Topic {
+    StartFirmware, FirmwareNotNewer, Restart, StartSound, NoBackup, WriteSettings, Restore,
+    OtherDeviceType, // the controller is of another type than the image: --yes does not answer it
+    TakeKept,        // the editor takes the values the controller kept
+};
 
 struct Question {
     Topic topic;

@@ -2,13 +2,14 @@
 
 #include "BackupStore.h"
 #include "Device.h"
+#include "VerifyJob.h"
 
 #include <stdexcept>
 
 namespace jobs {
 
-RestoreJob::RestoreJob(JobHost& host, DevicePtr device, std::string backupPath)
-    : Job(host, std::move(device)), path_(std::move(backupPath)) {}
+RestoreJob::RestoreJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string backupPath)
+    : Job(host, std::move(device)), model_(model), path_(std::move(backupPath)) {}
 
 std::optional<Exchange> RestoreJob::step(int result) {
     switch (state_) {
@@ -34,6 +35,11 @@ std::optional<Exchange> RestoreJob::step(int result) {
                                  true, {}});
             return end(Outcome::Failed);
         }
+        state_ = State::Verify;
+        return enter(std::make_unique<VerifyJob>(host_, device_, model_, text_, false));
+    case State::Verify:
+        if (finishedChild()->outcome() != Outcome::Done)
+            return end(Outcome::Failed);
         host_.log("Настройки восстановлены из " + path_);
         host_.tell(Notice{"Настройки восстановлены.", "Сообщение", "Настройки восстановлены.", false, false});
         return end(Outcome::Done);

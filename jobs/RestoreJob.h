@@ -1,19 +1,21 @@
 #pragma once
-// After a firmware update: the settings saved before it offered back, and
-// written only with the user's OK.
+// After a firmware update: the settings saved before it offered back, written
+// only with the user's OK, and read back: restored only when all was kept.
 #include "Job.h"
+#include "ParameterList.h"
 
 namespace jobs {
 
 class RestoreJob : public Job {
 public:
-    RestoreJob(JobHost& host, DevicePtr device, std::string backupPath);
+    RestoreJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string backupPath);
 
 protected:
     std::optional<Exchange> step(int result) override;
 
 private:
-    enum class State { Start, Write } state_ = State::Start;
+    enum class State { Start, Write, Verify } state_ = State::Start;
+    const ParameterList& model_;
     std::string path_, text_;
 };
 

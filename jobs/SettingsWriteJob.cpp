@@ -2,11 +2,13 @@
 
 #include "BackupJob.h"
 #include "Device.h"
+#include "VerifyJob.h"
 
 namespace jobs {
 
-SettingsWriteJob::SettingsWriteJob(JobHost& host, DevicePtr device, std::string text, Options options)
-    : Job(host, std::move(device)), text_(std::move(text)), options_(options) {}
+SettingsWriteJob::SettingsWriteJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string text,
+                                   Options options)
+    : Job(host, std::move(device)), model_(model), text_(std::move(text)), options_(options) {}
 
 std::optional<Exchange> SettingsWriteJob::step(int result) {
     switch (state_) {
@@ -32,8 +34,18 @@ std::optional<Exchange> SettingsWriteJob::step(int result) {
             host_.failed(Failure{"Устройство не подключено или занято", "Ошибка", "Запись настроек", result, portWhy(), false, {}});
             return end(Outcome::Failed);
         }
+        state_ = State::Verify;
+        return enter(std::make_unique<VerifyJob>(host_, device_, model_, text_, options_.offerTake));
+    case State::Verify: {
+        const auto* verify = static_cast<const VerifyJob*>(finishedChild());
+        if (verify->outcome() != Outcome::Done) {
+            take_ = verify->takeKept();
+            kept_ = verify->kept();
+            return end(Outcome::Failed);
+        }
         host_.tell(Notice{"Настройки записаны.", "Сообщение", "Настройки записаны.", false, false});
         return end(Outcome::Done);
+    }
     }
     return end(Outcome::Failed);
 }

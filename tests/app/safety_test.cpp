@@ -25,6 +25,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -354,4 +355,51 @@ TEST_F(SafetyTest, send_through_real_boxes_writes_and_cancel_sends_nothing) {
     EXPECT_NE(emuLog().find("\"text\":\"MicLevel=12\\u000a\""), std::string::npos) << emuLog();
     EXPECT_FALSE(editor.Modified);
     EXPECT_EQ(backups().size(), 1u);
+}
+
+TEST_F(SafetyTest, send_to_a_controller_that_drops_a_key_says_so_and_keeps_the_changes) {
+    auto emu = emulator({"--settings-text", "MicLevel=10\\n", "--drop-key", "MicLevel"});
+    QtDialogs real;
+    RealBoxes boxes;
+    boxes.keys = {Qt::Key_Return, Qt::Key_Escape}; // "write?" OK, "take?" Cancel (the list closes by itself)
+    std::shared_ptr<DeviceInterface> device = std::make_shared<Device>("COM7");
+    TParametersEditForm editor(real, &device);
+    QStringList log;
+    editor.log = [&](const QString& line) { log << line; };
+    ParameterList list(embeddedText("PARAMETER_LIST"));
+    list.LoadSettingsText("MicLevel=10\n");
+    editor.Params = &list;
+    editor.setLoadedText("MicLevel=10\n");
+    show(editor);
+    clickNode(editor, nodeNamed(editor, kMicLevel));
+    typeValue(editor, "12");
+    clickMenu(editor, editor.SendAction);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.texts.size() == 3 && !editor.busy(); }, 10000))
+        << boxes.texts.size() << " " << (boxes.texts.empty() ? std::string() : boxes.texts.back().toStdString());
+    EXPECT_EQ(boxes.captions[2], "Внимание");
+    EXPECT_TRUE(boxes.texts[2].startsWith("Устройство сохранило не все настройки:\n" + kMicLevel + " (MicLevel): 12 → "))
+        << boxes.texts[2].toStdString();
+    ASSERT_EQ(log.size(), 2) << log.join("|").toStdString(); // the backup, the parameter not kept
+    EXPECT_TRUE(log[1].startsWith("Не сохранено: " + kMicLevel + " (MicLevel): 12 → ")) << log[1].toStdString();
+    EXPECT_EQ(std::count(boxes.texts.begin(), boxes.texts.end(), QString("Настройки записаны.")), 0);
+    EXPECT_TRUE(editor.Modified) << "not written: the changes stay marked";
+    EXPECT_EQ(list.parameters()[static_cast<size_t>(list.IndexOfKey("MicLevel"))].value, "12") << "Cancel keeps the user's value";
+}
+
+TEST_F(SafetyTest, firmware_for_another_device_type_asks_first_and_no_sends_nothing) {
+    auto emu = emulator({"--type", "Z99_r1", "--version", "001.050"});
+    QtDialogs real;
+    RealBoxes boxes;
+    boxes.keys = {Qt::Key_Return, Qt::Key_Return}; // start OK; Return on the type question is No, its default
+    TMainForm f(real);
+    show(f);
+    QTest::mouseClick(f.BlowUpdateButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy() && boxes.texts.size() == 2; }, 10000));
+    EXPECT_EQ(boxes.texts[1], "Тип устройства «Z99_r1» не совпадает с типом прошивки «QV_r2».\n"
+                              "Загрузка чужой прошивки может вывести устройство из строя.\nПродолжить?");
+    EXPECT_EQ(boxes.captions[1], "Внимание");
+    QTest::qWait(50);
+    EXPECT_EQ(emuLog().find("{\"type\":195,"), std::string::npos) << "no begin request";
+    EXPECT_EQ(emuLog().find("{\"type\":200,"), std::string::npos) << "nothing after the version request";
+    EXPECT_TRUE(f.BlowUpdateButton->isEnabled());
 }

@@ -4,6 +4,7 @@
 // when the controller confirmed its CRC.
 #include "Device.h"
 #include "Embedded.h"
+#include "SettingsWriteJob.h"
 #include "EmulatorProcess.h"
 #include "TempDir.h"
 #include "Upload.h"
@@ -19,15 +20,15 @@ namespace {
 
 enum class Op {
     ReadSettings, WriteSettings, GetSerial, SetSerial, GetVersion, BeginFirmware, BeginSound,
-    WriteBlock, CheckCrc, Calibration, Diagnostics, Restart, FirmwareUpload, SoundUpload,
+    WriteBlock, CheckCrc, Calibration, Diagnostics, Restart, FirmwareUpload, SoundUpload, VerifiedWrite,
 };
 const Op kOps[] = {Op::ReadSettings, Op::WriteSettings, Op::GetSerial, Op::SetSerial, Op::GetVersion,
                    Op::BeginFirmware, Op::BeginSound, Op::WriteBlock, Op::CheckCrc, Op::Calibration,
-                   Op::Diagnostics, Op::Restart, Op::FirmwareUpload, Op::SoundUpload};
+                   Op::Diagnostics, Op::Restart, Op::FirmwareUpload, Op::SoundUpload, Op::VerifiedWrite};
 const char* name(Op op) {
     static const char* names[] = {"ReadSettings", "WriteSettings", "GetSerial", "SetSerial", "GetVersion",
                                   "BeginFirmware", "BeginSound", "WriteBlock", "CheckCrc", "Calibration",
-                                  "Diagnostics", "Restart", "FirmwareUpload", "SoundUpload"};
+                                  "Diagnostics", "Restart", "FirmwareUpload", "SoundUpload", "VerifiedWrite"};
     return names[static_cast<int>(op)];
 }
 void PrintTo(Op op, std::ostream* os) { *os << name(op); }
@@ -56,6 +57,9 @@ const Fault kFaults[] = {
      {{Op::WriteBlock, -2}, {Op::FirmwareUpload, -2}, {Op::SoundUpload, -2}}, true},
     {"vanish_mid_reply", {"--vanish-mid-reply", "1"}, -2, {{Op::Restart, 1}}, true},
     {"intrude_in_upload", {"--intrude-after", "1"}, 1, {{Op::WriteBlock, -3}, {Op::FirmwareUpload, -3}, {Op::SoundUpload, -3}}},
+    // Controllers that do not keep every value: only the verified write can tell (0: not kept).
+    {"drop_key", {"--drop-key", "AutoStart"}, 1, {{Op::VerifiedWrite, 0}}},
+    {"limit_value", {"--limit", "MicLevel=8"}, 1, {{Op::VerifiedWrite, 0}}},
 };
 
 std::uint32_t limitOf(Op op) {
@@ -64,6 +68,7 @@ std::uint32_t limitOf(Op op) {
     case Op::BeginSound: return kSoundBeginTimeoutMs;
     case Op::FirmwareUpload: return kFirmwareBeginTimeoutMs + kReplyTimeoutMs;
     case Op::SoundUpload: return kSoundBeginTimeoutMs + kReplyTimeoutMs;
+    case Op::VerifiedWrite: return 2 * kReplyTimeoutMs; // the write and its read-back
     default: return kReplyTimeoutMs;
     }
 }
@@ -109,6 +114,24 @@ int upload(Device& d, bool firmwareJob) {
     return up.commit(d);
 }
 
+// The settings write job with its read-back: 1 when all was kept, 0 when the
+// controller did not keep everything, else the failed exchange's code.
+int verifiedWrite(Device& d) {
+    struct Host : jobs::JobHost {
+        int code = 0;
+        bool ask(const jobs::Question&) override { return true; }
+        void tell(const jobs::Notice&) override {}
+        void log(const std::string&) override {}
+        void detail(const std::string&) override {}
+        void failed(const jobs::Failure& f) override { code = f.code; }
+        void progress(const jobs::Progress&) override {}
+    } host;
+    static const ParameterList model(embeddedText("PARAMETER_LIST"));
+    jobs::SettingsWriteJob job(host, std::shared_ptr<DeviceInterface>(&d, [](DeviceInterface*) {}), model,
+                               "MicLevel=12\nAutoStart=99\n", {false, false, false});
+    return jobs::runToEnd(job) == jobs::Outcome::Done ? 1 : host.code;
+}
+
 int run(Device& d, Op op) {
     std::string text;
     std::uint32_t serial = 0;
@@ -129,6 +152,7 @@ int run(Device& d, Op op) {
     case Op::Restart: return d.RestartDevice();
     case Op::FirmwareUpload: return upload(d, true);
     case Op::SoundUpload: return upload(d, false);
+    case Op::VerifiedWrite: return verifiedWrite(d);
     }
     return 0;
 }

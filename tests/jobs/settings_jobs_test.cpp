@@ -2,6 +2,7 @@
 // the port search, without a window.
 #include "BackupJob.h"
 #include "BackupStore.h"
+#include "Embedded.h"
 #include "PortSearchJob.h"
 #include "RecordingHost.h"
 #include "RestoreJob.h"
@@ -22,9 +23,10 @@ using Strings = std::vector<std::string>;
 struct SettingsJobs : ::testing::Test, IsolatedSetup {
     RecordingHost host;
     std::shared_ptr<ScriptedDevice> device = std::make_shared<ScriptedDevice>();
+    ParameterList model{embeddedText("PARAMETER_LIST")};
 
     Outcome write(jobs::SettingsWriteJob::Options o, const std::string& text = "MicLevel=12\n") {
-        jobs::SettingsWriteJob job(host, device, text, o);
+        jobs::SettingsWriteJob job(host, device, model, text, o);
         return jobs::runToEnd(job);
     }
 };
@@ -33,7 +35,7 @@ struct SettingsJobs : ::testing::Test, IsolatedSetup {
 
 TEST_F(SettingsJobs, write_asks_backs_up_then_writes_and_says_so) {
     EXPECT_EQ(write({}), Outcome::Done);
-    EXPECT_EQ(device->frames(), (Strings{"read", "serial", "write"}));
+    EXPECT_EQ(device->frames(), (Strings{"read", "serial", "write", "read"})) << "read back before success is said";
     EXPECT_EQ(device->written, "MicLevel=12\n");
     ASSERT_EQ(host.events.size(), 3u);
     EXPECT_EQ(host.events[0], "ask Внимание|Записать настройки в устройство?");
@@ -53,6 +55,14 @@ TEST_F(SettingsJobs, write_cancelled_or_failed_claims_nothing) {
     EXPECT_EQ(write({false, false}), Outcome::Failed);
     EXPECT_EQ(device->frames(), Strings{"write"});
     EXPECT_EQ(host.events, Strings{"failed Устройство не подключено или занято|Запись настроек -2"});
+
+    // Sent, but the read-back does not come: no success claimed.
+    host = RecordingHost{};
+    device = std::make_shared<ScriptedDevice>();
+    device->results = {{"read", -2}};
+    EXPECT_EQ(write({false, false}), Outcome::Failed);
+    EXPECT_EQ(host.events, Strings{"failed Настройки отправлены, но проверить их не удалось: устройство не ответило.|"
+                                   "Настройки отправлены, но проверить их не удалось: устройство не ответило. -2"});
 }
 
 TEST_F(SettingsJobs, a_backup_that_cannot_be_saved_asks_first) {
@@ -91,19 +101,20 @@ TEST_F(SettingsJobs, restore_only_with_ok_and_a_missing_file_is_said) {
     std::filesystem::create_directories(dir / "b");
     std::ofstream(dir / "b/77_x.txt", std::ios::binary) << "PinCod=1234\r\nOdd=1\r\n";
     host.answers = {false};
-    jobs::RestoreJob declined(host, device, dir / "b/77_x.txt");
+    jobs::RestoreJob declined(host, device, model, dir / "b/77_x.txt");
     EXPECT_EQ(jobs::runToEnd(declined), Outcome::Declined);
     EXPECT_TRUE(device->calls.empty());
 
     host = RecordingHost{};
-    jobs::RestoreJob restore(host, device, dir / "b/77_x.txt");
+    jobs::RestoreJob restore(host, device, model, dir / "b/77_x.txt");
     EXPECT_EQ(jobs::runToEnd(restore), Outcome::Done);
     EXPECT_EQ(device->written, "PinCod=1234\nOdd=1\n") << "every line back, unknown keys too, with the controller's LF";
+    EXPECT_EQ(device->frames(), (Strings{"write", "read"})) << "and read back";
     EXPECT_EQ(host.events.back(), "tell Сообщение|Настройки восстановлены.");
 
     host = RecordingHost{};
     device->calls.clear();
-    jobs::RestoreJob gone(host, device, dir / "b/missing.txt");
+    jobs::RestoreJob gone(host, device, model, dir / "b/missing.txt");
     EXPECT_EQ(jobs::runToEnd(gone), Outcome::Failed);
     EXPECT_TRUE(device->calls.empty());
     ASSERT_EQ(host.only("failed ").size(), 1u);
@@ -124,4 +135,37 @@ TEST_F(SettingsJobs, port_search_reports_what_answered_or_that_nothing_did) {
     jobs::PortSearchJob missing(host, device);
     EXPECT_EQ(jobs::runToEnd(missing), Outcome::Failed);
     EXPECT_EQ(host.events, Strings{"tell Внимание|Устройство не найдено"});
+}
+
+TEST_F(SettingsJobs, a_write_is_done_only_when_the_controller_keeps_it) {
+    // Kept as values: "05" and "5" of a number are one value; a key missing from
+    // the read-back is at its default.
+    device->keeps = [](const std::string&) { return std::string("MicLevel=5\nAutoStart=99\n"); };
+    EXPECT_EQ(write({false, false}, "MicLevel=05\nAutoStart=99\nSmsBalans=0\n"), Outcome::Failed)
+        << "SmsBalans is not at its default, and was not kept";
+    ASSERT_EQ(host.only("log ").size(), 1u);
+    EXPECT_NE(host.only("log ")[0].find("(SmsBalans): 0 → "), std::string::npos) << host.only("log ")[0];
+
+    host = RecordingHost{};
+    device->keeps = [](const std::string& text) { return text.substr(0, text.find("Odd=")); };
+    EXPECT_EQ(write({false, false}, "MicLevel=05\nOdd=1\n"), Outcome::Failed) << "an unknown key dropped";
+    EXPECT_EQ(host.only("log "), Strings{"log Не сохранено: Odd: 1 → (нет)"});
+    ASSERT_EQ(host.only("failed ").size(), 1u);
+    EXPECT_EQ(host.only("failed ")[0], "failed Устройство сохранило не все настройки:\nOdd: 1 → (нет)|Устройство сохранило не все настройки 0");
+    EXPECT_TRUE(host.only("tell ").empty()) << "no \"Настройки записаны.\"";
+
+    host = RecordingHost{};
+    device->keeps = [](const std::string&) { return std::string("MicLevel=8\n"); };
+    host.answers = {true};
+    jobs::SettingsWriteJob job(host, device, model, "MicLevel=12\n", {false, false, true});
+    EXPECT_EQ(jobs::runToEnd(job), Outcome::Failed) << "a number limited by the controller";
+    ASSERT_EQ(host.topics, std::vector<jobs::Topic>{jobs::Topic::TakeKept});
+    ASSERT_NE(job.keptForEditor(), nullptr);
+    EXPECT_EQ(*job.keptForEditor(), "MicLevel=8\n");
+
+    host = RecordingHost{};
+    host.answers = {false};
+    jobs::SettingsWriteJob kept(host, device, model, "MicLevel=12\n", {false, false, true});
+    EXPECT_EQ(jobs::runToEnd(kept), Outcome::Failed);
+    EXPECT_EQ(kept.keptForEditor(), nullptr) << "Cancel keeps the user's values";
 }

@@ -27,6 +27,7 @@ struct UploadJobs : ::testing::Test, IsolatedSetup {
     std::shared_ptr<ScriptedDevice> device = std::make_shared<ScriptedDevice>();
     FirmwareImage image;
     SoundBank bank;
+    ParameterList model{embeddedText("PARAMETER_LIST")};
     std::vector<Pace> paces;
 
     UploadJobs() {
@@ -36,7 +37,7 @@ struct UploadJobs : ::testing::Test, IsolatedSetup {
         bank.load(wave.data, wave.size);
     }
     std::unique_ptr<jobs::FirmwareJob> firmware(jobs::FirmwareJob::Options o = {}) {
-        return std::make_unique<jobs::FirmwareJob>(host, device, image, o);
+        return std::make_unique<jobs::FirmwareJob>(host, device, image, model, o);
     }
     // Runs to the end as z58ctl does, noting how each step was paced.
     Outcome run(jobs::Job& job) {
@@ -58,7 +59,7 @@ struct UploadJobs : ::testing::Test, IsolatedSetup {
 TEST_F(UploadJobs, firmware_backs_up_uploads_commits_restarts_and_restores) {
     auto job = firmware();
     EXPECT_EQ(run(*job), Outcome::Done);
-    EXPECT_EQ(device->frames(), (Strings{"version", "read", "serial", "begin-firmware", "blocks 102", "commit", "restart", "write"}));
+    EXPECT_EQ(device->frames(), (Strings{"version", "read", "serial", "begin-firmware", "blocks 102", "commit", "restart", "write", "read"}));
     EXPECT_EQ(device->committedCount, 104130u);
     EXPECT_EQ(device->committedCrc, image.imageCrc);
     EXPECT_EQ(device->blocks.back().first, 103424u);
@@ -222,7 +223,7 @@ TEST_F(UploadJobs, one_upload_at_a_time_in_both_directions) {
     next = sound.resume(next->run()); // begun, the first block asked for
     ASSERT_TRUE(next);
     RecordingHost other;
-    jobs::FirmwareJob fw(other, device, image, {});
+    jobs::FirmwareJob fw(other, device, image, model, {});
     EXPECT_FALSE(fw.start());
     EXPECT_EQ(fw.outcome(), Outcome::Failed);
     EXPECT_EQ(device->count("begin-firmware"), 0);
@@ -234,7 +235,7 @@ TEST_F(UploadJobs, one_upload_at_a_time_in_both_directions) {
 
     // And the other way round.
     device = std::make_shared<ScriptedDevice>();
-    jobs::FirmwareJob firmwareFirst(host, device, image, {});
+    jobs::FirmwareJob firmwareFirst(host, device, image, model, {});
     next = firmwareFirst.start();
     for (int i = 0; i < 6 && next; ++i) // version, backup, begin, two blocks
         next = firmwareFirst.resume(next->run());
@@ -274,4 +275,27 @@ TEST_F(UploadJobs, a_port_that_cannot_be_configured_is_told_before_the_failure) 
     EXPECT_EQ(run(*firmware()), Outcome::Failed);
     EXPECT_EQ(boxes(), (Strings{kStart, "tell Error|Статус порта не досупен",
                                 "failed Устройство не подключено или занято|Устройство не подключено или занято -1"}));
+}
+
+TEST_F(UploadJobs, another_device_type_is_asked_first_and_no_sends_nothing_more) {
+    device->versionText = "Z99_r1\n001.050\nNov 11 2019";
+    host.answers = {true, false};
+    EXPECT_EQ(run(*firmware()), Outcome::Declined);
+    EXPECT_EQ(device->frames(), Strings{"version"});
+    EXPECT_EQ(host.topics.back(), jobs::Topic::OtherDeviceType);
+    EXPECT_EQ(host.events.back(), "ask Внимание|Тип устройства «Z99_r1» не совпадает с типом прошивки «QV_r2».\n"
+                                  "Загрузка чужой прошивки может вывести устройство из строя.\nПродолжить?");
+    EXPECT_EQ(jobs::uploadSlot().busy(), jobs::UploadKind::None);
+
+    device = std::make_shared<ScriptedDevice>();
+    device->versionText = "Z99_r1\n001.050\nNov 11 2019";
+    host = RecordingHost{};
+    EXPECT_EQ(run(*firmware()), Outcome::Done) << "Yes goes on";
+    EXPECT_EQ(device->count("begin-firmware"), 1);
+
+    device = std::make_shared<ScriptedDevice>();
+    host = RecordingHost{};
+    EXPECT_EQ(run(*firmware()), Outcome::Done);
+    for (jobs::Topic t : host.topics)
+        EXPECT_NE(t, jobs::Topic::OtherDeviceType) << "the matching type asks nothing new";
 }

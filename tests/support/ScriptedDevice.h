@@ -5,6 +5,7 @@
 #include "Device.h"
 #include "DeviceInterface.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -43,10 +44,14 @@ struct ScriptedDevice : DeviceInterface {
             text = settingsText;
         return r;
     }
+    // What the controller makes of a written text before it keeps it (all of it unless told).
+    std::function<std::string(const std::string&)> keeps;
     int WriteSettings(const std::string& text) override {
         const int r = result("write");
-        if (r > 0)
+        if (r > 0) {
             written = text;
+            settingsText = keeps ? keeps(text) : text;
+        }
         return r;
     }
     int GetSerialNumber(std::uint32_t& s) override {

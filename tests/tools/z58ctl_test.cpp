@@ -71,7 +71,8 @@ TEST_F(CtlTest, device_commands_against_the_emulator) {
     EXPECT_EQ(ctl({"--port", "COM7", "diagnostics"}).out.substr(0, 6), "A0 A1 ");
     EXPECT_EQ(ctl({"--port", "COM7", "restart"}).exitCode, 0);
 
-    const auto fw = ctl({"--port", "COM7", "update-firmware", "--yes"});
+    // A QV_r3 controller takes the QV_r2 image only when told so.
+    const auto fw = ctl({"--port", "COM7", "update-firmware", "--yes", "--other-type"});
     EXPECT_EQ(fw.exitCode, 0) << fw.err;
     EXPECT_NE(fw.err.find("блок 102/102"), std::string::npos);
     EXPECT_NE(fw.err.find("Загрузка закончена."), std::string::npos);
@@ -261,4 +262,37 @@ TEST_F(CtlTest, sheet_writes_the_printable_page) {
     EXPECT_EQ(ctl({"sheet", dir / "missing.txt", dir / "b.html"}).exitCode, 1);
     EXPECT_FALSE(std::filesystem::exists(dir / "b.html"));
     EXPECT_EQ(ctl({"sheet", dir / "a.txt"}).exitCode, 2);
+}
+
+TEST_F(CtlTest, a_write_the_controller_does_not_keep_exits_1_with_each_parameter) {
+    std::ofstream(dir / "w.txt", std::ios::binary) << "MicLevel=12\r\nAutoStart=99\r\n";
+    {
+        EmulatorProcess emu({"--register", "COM7", "--drop-key", "AutoStart"});
+        const auto r = ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "w.txt"});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("(AutoStart): 99 → "), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("Настройки записаны."), std::string::npos) << "no success claimed";
+    }
+    {
+        EmulatorProcess emu({"--register", "COM7", "--limit", "MicLevel=8"});
+        const auto r = ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "w.txt"});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("(MicLevel): 12 → 8"), std::string::npos) << r.err;
+    }
+    EmulatorProcess emu({"--register", "COM7"});
+    const auto ok = ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "w.txt"});
+    EXPECT_EQ(ok.exitCode, 0) << ok.err;
+    EXPECT_NE(ok.err.find("Настройки записаны."), std::string::npos);
+}
+
+TEST_F(CtlTest, another_device_type_is_flashed_only_with_other_type) {
+    EmulatorProcess emu({"--register", "COM7", "--type", "Z99_r1", "--version", "001.050", "--log", dir / "emu.jsonl"});
+    const auto refused = ctl({"--port", "COM7", "update-firmware", "--yes"});
+    EXPECT_EQ(refused.exitCode, 3) << "--yes does not answer it";
+    EXPECT_NE(refused.err.find("«Z99_r1»"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("«QV_r2»"), std::string::npos);
+    EXPECT_EQ(readWhole(dir / "emu.jsonl").find("{\"type\":195,"), std::string::npos) << "no begin request";
+    const auto asked = ctl({"--port", "COM7", "update-firmware", "--other-type", "--yes", "--no-backup"});
+    EXPECT_EQ(asked.exitCode, 0) << asked.err;
+    EXPECT_NE(readWhole(dir / "emu.jsonl").find("{\"type\":195,"), std::string::npos);
 }

@@ -23,6 +23,7 @@ struct Args {
     bool yes = false;       // --yes
     bool json = false;      // --json
     bool noBackup = false;  // --no-backup
+    bool otherType = false; // --other-type: flash a controller of another type than the image
 };
 
 // Prints a Windows-1251 text to stdout as UTF-8.

@@ -143,7 +143,7 @@ int writeSettingsCommand(const Args& a) {
         return kUsage;
     }
     TerminalHost host(a);
-    jobs::SettingsWriteJob job(host, openDevice(a), text, {false, !a.noBackup});
+    jobs::SettingsWriteJob job(host, openDevice(a), *list, text, {false, !a.noBackup, false});
     return runJob(host, job);
 }
 
@@ -164,8 +164,11 @@ int updateFirmwareCommand(const Args& a) {
         err("встроенная прошивка повреждена");
         return kFailed;
     }
+    auto model = loadModel();
+    if (!model)
+        return kFailed;
     TerminalHost host(a);
-    jobs::FirmwareJob job(host, openDevice(a), image, {!a.noBackup, false});
+    jobs::FirmwareJob job(host, openDevice(a), image, *model, {!a.noBackup, false, !a.otherType});
     return runJob(host, job);
 }
 

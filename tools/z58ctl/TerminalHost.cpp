@@ -23,6 +23,13 @@ void TerminalHost::say(const std::string& line) {
 }
 
 bool TerminalHost::ask(const jobs::Question& q) {
+    // Flashing another model's image is never answered by --yes.
+    if (q.topic == jobs::Topic::OtherDeviceType) {
+        if (args_.otherType)
+            return true;
+        say(q.line.substr(0, q.line.rfind(" Продолжить?")) + " Загрузить её можно только с --other-type.");
+        return false;
+    }
     if (args_.yes)
         return true;
     endProgressLine();

@@ -79,7 +79,8 @@ const char kHelp[] =
     "  version                print device type, firmware version and build date\n"
     "  read-settings [FILE]   read the settings and save them as a settings file (stdout without FILE)\n"
     "  write-settings FILE [--no-backup]  send the settings of a settings file to the controller\n"
-    "  update-firmware [--yes] [--no-backup]  upload the carried firmware (--yes answers every question)\n"
+    "  update-firmware [--yes] [--no-backup] [--other-type]  upload the carried firmware (--yes answers every\n"
+    "                         question but one: a controller of another type is flashed only with --other-type)\n"
     "                         (both save the controller's settings as a backup first, unless --no-backup)\n"
     "  update-sound [--yes]   upload the carried sound bank\n"
     "  restart                restart the controller\n"
@@ -146,6 +147,8 @@ int main(int argc, char** rawArgv) {
             args.hasPin = args.hasPin || a == "--pin";
         } else if (a == "--yes") {
             args.yes = true;
+        } else if (a == "--other-type") {
+            args.otherType = true;
         } else if (a == "--json") {
             args.json = true;
         } else if (a == "--no-backup") {

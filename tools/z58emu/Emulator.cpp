@@ -5,6 +5,7 @@
 #include "PortPath.h"
 #include "crc32.h"
 
+#include <cstdlib>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -57,6 +58,28 @@ std::string jsonString(const std::string& utf8) {
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 } // namespace
+
+// What a controller that does not keep every value makes of a written text.
+std::string Emulator::keep(const std::string& text) const {
+    if (o_.dropKey.empty() && o_.limitKey.empty())
+        return text;
+    std::string out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        const bool lf = end != std::string::npos;
+        std::string line = text.substr(start, lf ? end - start : std::string::npos);
+        start = lf ? end + 1 : text.size();
+        const size_t eq = line.find('=');
+        const std::string key = eq == std::string::npos ? line : line.substr(0, eq);
+        if (key == o_.dropKey)
+            continue;
+        if (key == o_.limitKey && eq != std::string::npos && std::strtol(line.c_str() + eq + 1, nullptr, 10) > o_.limitMax)
+            line = key + "=" + std::to_string(o_.limitMax);
+        out += line + (lf ? "\n" : "");
+    }
+    return out;
+}
 
 Emulator::Emulator(EmulatorOptions options) : o_(std::move(options)) {}
 
@@ -253,7 +276,7 @@ void Emulator::handle(const Frame& f) {
     case tReqSettings:
     case tSettings: {
         if (type == tSettings)
-            o_.settings.assign(p.begin(), std::find(p.begin(), p.end(), 0));
+            o_.settings = keep(std::string(p.begin(), std::find(p.begin(), p.end(), 0)));
         std::vector<unsigned char> payload(o_.settings.begin(), o_.settings.end());
         payload.push_back(0);
         reply(tSettings, payload);

@@ -34,6 +34,9 @@ struct EmulatorOptions {
     int restartDropMs = 0;       // on restart the line goes away for this long
     int strayBytes = 0;          // send this many stray bytes after every reply
     bool deaf = false;           // never read the line: the tool's writes back up
+    std::string dropKey;         // a written setting of this key is not kept
+    std::string limitKey;        // a written number of this key is kept at most limitMax
+    long limitMax = 0;
 };
 
 class Emulator {
@@ -46,6 +49,7 @@ public:
     int run();
 
 private:
+    std::string keep(const std::string& text) const;
     struct Frame { // a received frame
         std::uint16_t typeWord;
         std::vector<unsigned char> payload;

@@ -39,7 +39,9 @@ const char kHelp[] =
     "  --intrude-after N      answer fragment N with a valid frame of another type\n"
     "  --restart-drop MS      on restart the line goes away for MS ms and comes back\n"
     "  --stray N              send N stray bytes after every reply\n"
-    "  --deaf                 never read the line (requests back up in the tool's queue)\n";
+    "  --deaf                 never read the line (requests back up in the tool's queue)\n"
+    "  --drop-key KEY         a written setting KEY is not kept (reads back without it)\n"
+    "  --limit KEY=MAX        a written number KEY above MAX is kept as MAX\n";
 
 // \n is a line feed and \xNN the byte NN, so hostile texts can be scripted.
 std::string unescape(const std::string& s) {
@@ -117,6 +119,14 @@ int main(int argc, char** argv) {
         else if (a == "--restart-drop") o.restartDropMs = number(next(), "--restart-drop");
         else if (a == "--stray") o.strayBytes = number(next(), "--stray");
         else if (a == "--deaf") o.deaf = true;
+        else if (a == "--drop-key") o.dropKey = next();
+        else if (a == "--limit") {
+            const std::string v = next();
+            const size_t eq = v.find('=');
+            if (eq == std::string::npos || eq == 0) { std::fprintf(stderr, "z58emu: --limit KEY=MAX\n"); return 2; }
+            o.limitKey = v.substr(0, eq);
+            o.limitMax = number(v.substr(eq + 1).c_str(), "--limit");
+        }
         else { std::fprintf(stderr, "z58emu: unknown option %s; see --help\n", a.c_str()); return 2; }
     }
     Emulator emulator(o);

@@ -1,0 +1,37 @@
+#include "VerifyJob.h"
+
+#include "Device.h"
+
+namespace jobs {
+
+VerifyJob::VerifyJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string sent, bool offerTake)
+    : Job(host, std::move(device)), model_(model), sent_(std::move(sent)), offerTake_(offerTake) {}
+
+std::optional<Exchange> VerifyJob::step(int result) {
+    if (!started_) {
+        started_ = true;
+        return call([this](DeviceInterface& d) { return d.ReadSettings(kept_); }, kReplyTimeoutMs);
+    }
+    if (result < 0) {
+        const char text[] = "Настройки отправлены, но проверить их не удалось: устройство не ответило.";
+        host_.failed(Failure{text, "Внимание", text, result, portWhy(), false, {}});
+        return end(Outcome::Failed);
+    }
+    unkept_ = unkeptSettings(model_, sent_, kept_);
+    if (unkept_.empty())
+        return end(Outcome::Done);
+    std::string lines;
+    for (const UnkeptSetting& u : unkept_) {
+        host_.log("Не сохранено: " + unkeptLine(u));
+        lines += "\n" + unkeptLine(u);
+    }
+    const std::string text = "Устройство сохранило не все настройки:" + lines;
+    if (offerTake_)
+        take_ = host_.ask(Question{Topic::TakeKept, text + "\n\nВзять в редактор значения, которые сохранило устройство?",
+                                   "Внимание", Buttons::OkCancel, {}});
+    else
+        host_.failed(Failure{text, "Внимание", "Устройство сохранило не все настройки", 0, {}, false, {}});
+    return end(Outcome::Failed);
+}
+
+} // namespace jobs
