@@ -252,8 +252,18 @@ void TMainForm::exchange(std::uint32_t limitMs, std::function<int(DeviceInterfac
     r.owner = this;
     r.limitMs = static_cast<int>(limitMs);
     r.device = CurrentDevice;
-    r.op = [device = CurrentDevice, op = std::move(op)] { return op(*device); };
-    r.done = [this, device = CurrentDevice, done = std::move(done)](int result) {
+    // Why the port cannot be used is asked on the exchange thread, before the
+    // next exchange may open the port: asked later, from the handler, its test
+    // open could make that exchange fail.
+    auto why = std::make_shared<std::string>();
+    r.op = [device = CurrentDevice, op = std::move(op), why] {
+        const int result = op(*device);
+        if (result < 0)
+            *why = portProblem(device->PortName());
+        return result;
+    };
+    r.done = [this, device = CurrentDevice, done = std::move(done), why](int result) {
+        portWhy_ = *why;
         // The port's own complaints first, as they came while the exchange ran.
         for (const PortNotice& n : device->TakePortNotices())
             dialogs_.message(this, QString::fromUtf8(n.text.c_str()), QString::fromUtf8(n.caption.c_str()), Buttons::Ok);
@@ -266,10 +276,9 @@ void TMainForm::addLog(const QString& line) { Memo1->appendPlainText(line); }
 
 // The boxes say only "not connected or busy"; where the OS tells why the port
 // cannot be used, the log says it too.
-void TMainForm::logPortProblem(DeviceInterface& device) {
-    const std::string why = portProblem(device.PortName());
-    if (!why.empty())
-        addLog(QString::fromUtf8(why.c_str()));
+void TMainForm::logPortProblem() {
+    if (!portWhy_.empty())
+        addLog(QString::fromUtf8(portWhy_.c_str()));
 }
 
 std::string TMainForm::rememberedPort() {
@@ -317,7 +326,7 @@ void TMainForm::GetSerialButtonClick() {
     exchange(kReplyTimeoutMs, [serial](DeviceInterface& d) { return d.GetSerialNumber(*serial); },
              [this, serial, device = CurrentDevice](int result) {
                  if (result < 0) {
-                     logPortProblem(*device);
+                     logPortProblem();
                      dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
                      return;
                  }
@@ -332,7 +341,7 @@ void TMainForm::GetVersionButtonClick() {
     exchange(kReplyTimeoutMs, [text](DeviceInterface& d) { return d.GetVersionInfo(*text); },
              [this, text, device = CurrentDevice](int result) {
                  if (result < 0) {
-                     logPortProblem(*device);
+                     logPortProblem();
                      dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
                      return;
                  }
@@ -354,20 +363,20 @@ void TMainForm::showEditor() {
 }
 
 void TMainForm::ReadButtonClick() {
-    auto fail = [this](DeviceInterface* device) {
-        if (device)
-            logPortProblem(*device);
+    auto fail = [this](bool exchanged) {
+        if (exchanged)
+            logPortProblem();
         dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
     };
     if (!CurrentDevice) {
-        fail(nullptr);
+        fail(false);
         return;
     }
     auto text = std::make_shared<std::string>();
     exchange(kReplyTimeoutMs, [text](DeviceInterface& d) { return d.ReadSettings(*text); },
              [this, text, fail, device = CurrentDevice](int result) {
                  if (result < 0) {
-                     fail(device.get());
+                     fail(true);
                      return;
                  }
                  Parameters_->LoadSettingsText(*text);

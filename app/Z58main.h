@@ -78,7 +78,8 @@ public:
     void exchange(std::uint32_t limitMs, std::function<int(DeviceInterface&)> op, std::function<void(int)> done);
     static std::shared_ptr<DeviceInterface> newDevice();
     void addLog(const QString& line);
-    void logPortProblem(DeviceInterface& device);
+    // Logs why the port of the exchange that just failed cannot be used.
+    void logPortProblem();
     // true: the window may close (asks first while an upload or an exchange runs).
     bool FormCloseQuery();
     // From the begin request to the end of the upload's blocks.
@@ -108,4 +109,5 @@ private:
     JobDriver* firmware_;
     JobDriver* sound_;
     JobDriver* search_;
+    std::string portWhy_;  // of the exchange whose end is being handled
 };

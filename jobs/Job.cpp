@@ -39,13 +39,20 @@ Exchange Job::call(std::function<int(DeviceInterface&)> op, std::uint32_t limitM
     Exchange e;
     // The exchange keeps the device alive: the window may replace its device
     // (another port chosen) while an exchange runs.
-    e.run = [device = device_, op = std::move(op)] { return op(*device); };
+    // Why a failed exchange's port cannot be used is asked right there, on the
+    // exchange's own thread: asked later, its test open of the port could meet
+    // the next exchange (of another window) opening it and make that one fail.
+    e.run = [device = device_, op = std::move(op), why = why_] {
+        const int result = op(*device);
+        *why = result < 0 ? portProblem(device->PortName()) : std::string();
+        return result;
+    };
     e.limitMs = limitMs;
     e.pace = pace;
     return e;
 }
 
-std::string Job::portWhy() const { return portProblem(device_->PortName()); }
+std::string Job::portWhy() const { return *why_; }
 
 Outcome runToEnd(Job& job) {
     for (std::optional<Exchange> next = job.start(); next; next = job.resume(next->run ? next->run() : 0)) {

@@ -64,7 +64,8 @@ protected:
     const Job* finishedChild() const { return finished_.get(); }
     // An exchange of the device, run on the exchange thread.
     Exchange call(std::function<int(DeviceInterface&)> op, std::uint32_t limitMs, Pace pace = Pace::Now);
-    // Why the device's port cannot be used, where the OS tells (UTF-8, may be empty).
+    // Why the port of the last failed exchange cannot be used, where the OS
+    // tells (UTF-8, may be empty).
     std::string portWhy() const;
 
     JobHost& host_;
@@ -75,6 +76,7 @@ private:
 
     Outcome outcome_ = Outcome::Running;
     std::unique_ptr<Job> child_, finished_;
+    std::shared_ptr<std::string> why_ = std::make_shared<std::string>();
 };
 
 // Runs a job to its end on this thread, every exchange at once (z58ctl, tests).

@@ -9,7 +9,19 @@ namespace jobs {
 std::optional<Exchange> PortSearchJob::step(int result) {
     if (!started_) {
         started_ = true;
-        Exchange e = call([this](DeviceInterface& d) { return d.FindDevicePort(report_) ? 1 : 0; }, kReplyTimeoutMs);
+        // What keeps each present port from being used is asked in the same
+        // exchange, before another exchange may open one of them.
+        Exchange e = call([this](DeviceInterface& d) {
+            if (d.FindDevicePort(report_))
+                return 1;
+            for (const PresentPort& p : refreshPortNames()) {
+                if (p.name.empty())
+                    continue;
+                if (const std::string why = portProblem(p.name); !why.empty())
+                    problems_.push_back(p.name + ": " + why);
+            }
+            return 0;
+        }, kReplyTimeoutMs);
         e.search = true;
         return e;
     }
@@ -18,12 +30,8 @@ std::optional<Exchange> PortSearchJob::step(int result) {
         return end(Outcome::Done);
     }
     host_.tell(Notice{"Устройство не найдено", "Внимание", {}, false, false});
-    for (const PresentPort& p : refreshPortNames()) {
-        if (p.name.empty())
-            continue;
-        if (const std::string why = portProblem(p.name); !why.empty())
-            host_.log(p.name + ": " + why);
-    }
+    for (const std::string& line : problems_)
+        host_.log(line);
     return end(Outcome::Failed);
 }
 

@@ -4,6 +4,8 @@
 // nothing did, each present port that cannot be used says why.
 #include "Job.h"
 
+#include <vector>
+
 namespace jobs {
 
 class PortSearchJob : public Job {
@@ -16,6 +18,7 @@ protected:
 private:
     bool started_ = false;
     std::string report_;
+    std::vector<std::string> problems_;  // filled on the exchange thread
 };
 
 } // namespace jobs

@@ -10,6 +10,10 @@
 #include "UploadSlot.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include "Pty.h"
+#include <sys/file.h>
+#endif
 
 namespace {
 
@@ -215,6 +219,30 @@ TEST_F(UploadJobs, sound_failures) {
     EXPECT_EQ(host.only("failed "), Strings{"failed Нет подтвеждения CRC|Обновление отменено -3"});
     EXPECT_EQ(host.only("tell ").size(), 0u) << "no success claimed";
 }
+
+#ifndef _WIN32
+// Another window's exchange may open the port the moment this one ended; the
+// reason for this failure must be the port as this exchange left it.
+TEST_F(UploadJobs, why_a_port_failed_is_asked_where_the_exchange_ran_not_later) {
+    PtyPair line;
+    ASSERT_FALSE(line.path.empty());
+    device->port = line.path;
+    device->results = {{"begin-sound", -2}};
+    jobs::SoundJob job(host, device, bank);
+    for (auto next = job.start(); next;) {
+        const int result = next->run ? next->run() : 0;
+        // The next exchange holds the port while this job takes its result.
+        const int held = ::open(line.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+        next = job.resume(result);
+        ::close(held);
+    }
+    EXPECT_EQ(job.outcome(), Outcome::Failed);
+    ASSERT_EQ(host.whys.size(), 1u);
+    EXPECT_EQ(host.whys[0], "") << "the port was free when the exchange failed";
+}
+#endif
 
 TEST_F(UploadJobs, one_upload_at_a_time_in_both_directions) {
     // A sound upload between its begin and its commit: the firmware cannot begin.

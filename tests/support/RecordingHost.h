@@ -30,7 +30,9 @@ struct RecordingHost : jobs::JobHost {
     void detail(const std::string& line) override { events.push_back("detail " + line); }
     void failed(const jobs::Failure& f) override {
         events.push_back("failed " + f.text + "|" + f.what + " " + std::to_string(f.code));
+        whys.push_back(f.why);
     }
+    std::vector<std::string> whys;  // of each failure, in order
     void progress(const jobs::Progress& p) override { progress_.push_back(p); }
     void changed() override { ++changes; }
 
