@@ -9,15 +9,19 @@
 #include "PortListBox.h"
 #include "PortProblem.h"
 #include "PortSearchJob.h"
+#include "ReportJob.h"
 #include "PortSettingStore.h"
 #include "SettingsFile.h"
 #include "UploadSlot.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeySequence>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -171,6 +175,24 @@ TMainForm::TMainForm(Dialogs& dialogs)
     firmware_ = new JobDriver(dialogs_, this, Timer1);
     sound_ = new JobDriver(dialogs_, this, Timer2);
     search_ = new JobDriver(dialogs_, this);
+    report_ = new JobDriver(dialogs_, this);
+    // The support report: from the log box's menu and by its key, so the
+    // window keeps its buttons as they are.
+    reportAction_ = new QAction("Сохранить отчёт для поддержки…", this);
+    reportAction_->setObjectName("ReportAction");
+    reportAction_->setShortcut(QKeySequence("Ctrl+Shift+R"));
+    reportAction_->setShortcutContext(Qt::WindowShortcut);
+    addAction(reportAction_);
+    connect(reportAction_, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [&] { SaveReportClick(); }); });
+    Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Memo1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu* menu = Memo1->createStandardContextMenu();
+        menu->setObjectName("LogMenu");
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addSeparator();
+        menu->addAction(reportAction_);
+        menu->popup(Memo1->viewport()->mapToGlobal(at));
+    });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
     // Timer1 runs only while a firmware upload does: an idle 1 ms tick would do
@@ -196,7 +218,8 @@ bool TMainForm::uploadRunning() const {
 }
 
 bool TMainForm::busy() const {
-    return firmware_->running() || sound_->running() || search_->running() || exchangeThread().busyFor(this);
+    return firmware_->running() || sound_->running() || search_->running() || report_->running() ||
+           exchangeThread().busyFor(this);
 }
 
 void TMainForm::updateControls() {
@@ -233,6 +256,7 @@ bool TMainForm::FormCloseQuery() {
     firmware_->abandon();
     sound_->abandon();
     search_->abandon();
+    report_->abandon();
     exchangeThread().abandon(this);
     updateControls();
     return true;
@@ -384,6 +408,25 @@ void TMainForm::ReadButtonClick() {
                      ParametersEditForm->setLoadedText(*text);
                  showEditor();
              });
+}
+
+void TMainForm::SaveReportClick() {
+    if (!CurrentDevice || report_->running())
+        return;
+    const QString file = dialogs_.saveFile(this, "Страница HTML (*.html)", "html");
+    if (file.isEmpty())
+        return;
+    std::vector<std::string> log;
+    for (const QString& line : Memo1->toPlainText().split('\n'))
+        log.push_back(line.toStdString());
+    if (!log.empty() && log.back().empty())
+        log.pop_back();
+    const QString qt = QString("Qt %1 (собрана с %2), платформа %3")
+                           .arg(qVersion(), QT_VERSION_STR, QGuiApplication::platformName());
+    reportAction_->setEnabled(false);
+    report_->start(std::make_shared<jobs::ReportJob>(host_, CurrentDevice, *Parameters_, file.toStdString(),
+                                                     jobs::ReportJob::Context{"Z58 Service Tool", qt.toStdString(), log}),
+                   [this](jobs::Outcome) { reportAction_->setEnabled(true); });
 }
 
 void TMainForm::OpenFileButtonClick() {

@@ -18,6 +18,7 @@
 
 class Dialogs;
 class QGroupBox;
+class QAction;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -72,6 +73,8 @@ public:
     void BlowUpdateButtonClick();
     void Timer1Timer();
     void WaveUpdateButtonClick();
+    // Asks where, then gathers the support report and saves it.
+    void SaveReportClick();
     void Timer2Timer();
 
     // Runs op on the exchange thread; done gets its result on this thread.
@@ -109,5 +112,7 @@ private:
     JobDriver* firmware_;
     JobDriver* sound_;
     JobDriver* search_;
+    JobDriver* report_;
+    QAction* reportAction_;
     std::string portWhy_;  // of the exchange whose end is being handled
 };

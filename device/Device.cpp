@@ -1,9 +1,12 @@
 #include "Device.h"
 
+#include "ExchangeTrace.h"
+
 #include "Messages.h"
 #include "Vcom_port.h"
 #include "VcomStreams.h"
 
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -81,6 +84,7 @@ bool Device::sendRequest(msg::Message& request, std::uint32_t limit) {
     for (;;) {
         const unsigned before = out.taken;
         const bool complete = request.send(out);
+        sent_ = out.taken;
         if (out.failed)
             return false;
         if (complete)
@@ -95,14 +99,15 @@ bool Device::sendRequest(msg::Message& request, std::uint32_t limit) {
 
 template <class Take>
 int Device::exchange(msg::Message& request, std::int16_t expectedType, std::uint32_t longLimit, Take take) {
+    Traced traced(*this, request.type());
     if (!port->open()) {
         if (port->openProblem())
             notices_.push_back(*port->openProblem());
-        return result::kPortFailed;
+        return traced.end(result::kPortFailed);
     }
     if (!sendRequest(request, longLimit ? longLimit : replyTimeout)) {
         port->close();
-        return result::kNoReply;
+        return traced.end(result::kNoReply);
     }
     ResetReceive();
     if (longLimit)
@@ -115,7 +120,28 @@ int Device::exchange(msg::Message& request, std::int16_t expectedType, std::uint
     port->close();
     if (longLimit)
         SetReplyTimeout(kReplyTimeoutMs);
-    return code;
+    return traced.end(code);
+}
+
+Device::Traced::Traced(Device& device, std::int16_t request) : device_(device) {
+    entry_.startedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+    entry_.port = device.portName();
+    entry_.request = request;
+    started_ = device.clock_.nowMs();
+    device.sent_ = device.received_ = 0;
+    device.replyType_ = -1;
+}
+
+int Device::Traced::end(int result) {
+    entry_.result = result;
+    entry_.reply = device_.replyType_;
+    entry_.bytesOut = device_.sent_;
+    entry_.bytesIn = device_.received_;
+    entry_.durationMs = device_.clock_.nowMs() - started_;
+    exchangeTrace().add(std::move(entry_));
+    return result;
 }
 
 // The pass structure, the limits and the result codes are those of the polling
@@ -145,8 +171,10 @@ int Device::WaitReply(std::unique_ptr<msg::Message>& reply, std::int16_t expecte
             inStream->read(word, 2);
             inStream->read(length, 2);
             waiting -= frame::kHeaderSize;
+            received_ += frame::kHeaderSize;
             progressed = true;
             r.replyType = static_cast<std::int16_t>(word[0] | (word[1] << 8));
+            replyType_ = static_cast<std::int16_t>(r.replyType & 0x7FFF);
             r.replyLength = static_cast<std::uint16_t>(length[0] | (length[1] << 8));
             if (frame::acceptsPayloadLength(r.replyLength)) {
                 r.remaining = r.replyLength;
@@ -163,6 +191,7 @@ int Device::WaitReply(std::unique_ptr<msg::Message>& reply, std::int16_t expecte
                 const int want = waiting < r.remaining ? waiting : r.remaining;
                 const int n = inStream->read(r.writePos, want);
                 if (n > 0) {
+                    received_ += static_cast<std::uint32_t>(n);
                     r.remaining = static_cast<std::uint16_t>(r.remaining - n);
                     r.writePos += n;
                     waiting -= n;
@@ -175,6 +204,7 @@ int Device::WaitReply(std::unique_ptr<msg::Message>& reply, std::int16_t expecte
         if (receiveState == AwaitTrailer && waiting >= frame::kTrailerSize) {
             unsigned char trailer[frame::kTrailerSize];
             inStream->read(trailer, frame::kTrailerSize);
+            received_ += frame::kTrailerSize;
             receiveState = Complete;
         }
         if (receiveState == Complete)
@@ -289,15 +319,16 @@ int Device::ReadDiagnostics(unsigned char (&block)[24]) {
 }
 
 int Device::RestartDevice() {
+    msg::RestartMessage request;
+    Traced traced(*this, request.type()); // no reply is awaited
     if (!port->open()) {
         if (port->openProblem())
             notices_.push_back(*port->openProblem());
-        return result::kPortFailed;
+        return traced.end(result::kPortFailed);
     }
-    msg::RestartMessage request;
     const bool sent = sendRequest(request, replyTimeout);
     port->close();
-    return sent ? result::kOk : result::kNoReply;
+    return traced.end(sent ? result::kOk : result::kNoReply);
 }
 
 int Device::ParseVersionInfo(DeviceInfo& info, const char* text) {

@@ -5,6 +5,7 @@
 // Single-threaded by design: exchanges never overlap (the reply buffer is shared).
 #include "Clock.h"
 #include "DeviceInterface.h"
+#include "ExchangeTrace.h"
 #include "Frame.h"
 #include "Message.h"
 #include "PortSettingStore.h"
@@ -97,4 +98,18 @@ private:
     const std::atomic<bool>* cancel_ = nullptr;
     std::function<void(const std::string&)> searchObserver_;
     std::vector<PortNotice> notices_;
+
+    // Notes one exchange in the program's trace when it ends.
+    class Traced {
+    public:
+        Traced(Device& device, std::int16_t request);
+        int end(int result);
+
+    private:
+        Device& device_;
+        TraceEntry entry_;
+        std::uint32_t started_ = 0;
+    };
+    std::uint32_t sent_ = 0, received_ = 0;  // bytes of the current exchange
+    std::int16_t replyType_ = -1;
 };

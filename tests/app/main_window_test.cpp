@@ -15,6 +15,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -564,3 +565,47 @@ TEST_F(MainWindowTest, a_port_that_cannot_be_used_says_why_in_the_log) {
     EXPECT_EQ(log(f)[0].toStdString(), "COM9 ведёт на " + (dir / "dev/ttyACM9") + ", а такого устройства нет (отключено?).");
 }
 #endif
+
+// The support report from the log box's own menu (a right click, then a click
+// on the item) and by its key, with the window's log in it, masked.
+TEST_F(MainWindowTest, support_report_from_the_log_menu_and_by_its_key) {
+    auto emu = emulator({"--settings-text", "PinCod=4821\\nUserNumber1=+79161234567\\n"});
+    remember("COM7");
+    TMainForm f(dialogs);
+    shown(f);
+    f.Memo1->appendPlainText("звонок на +79161234567");
+    click(f.GetSerialButton);
+    ASSERT_TRUE(settled(f));
+
+    dialogs.files = {QString::fromStdString(dir / "отчёт.html")};
+    // Through the window, as the platform delivers it: the context menu comes
+    // from the press as it does for a real mouse.
+    QTest::mouseClick(f.windowHandle(), Qt::RightButton, {}, f.Memo1->mapTo(&f, QPoint(40, 20)));
+    QMenu* menu = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        return menu && menu->isVisible();
+    }, 3000)) << "the log box's menu";
+    QAction* item = nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text() == "Сохранить отчёт для поддержки…")
+            item = a;
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(menu->actions().size() > 3) << "the box's own items stay";
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy() && std::filesystem::exists(dir / "отчёт.html"); }, 10000));
+    EXPECT_EQ(dialogs.lastSuffix, "html");
+    const std::string page = readWhole(dir / "отчёт.html");
+    EXPECT_NE(page.find("Серийный номер устройства 305419896"), std::string::npos) << "the window's log";
+    EXPECT_NE(page.find("звонок на ••••67"), std::string::npos);
+    EXPECT_EQ(page.find("4821"), std::string::npos);
+    EXPECT_EQ(page.find("1234567"), std::string::npos);
+    EXPECT_NE(page.find("Qt " + std::string(qVersion())), std::string::npos);
+    ASSERT_FALSE(dialogs.asked.empty());
+    EXPECT_EQ(dialogs.asked.back().caption, "Отчёт для поддержки");
+    EXPECT_EQ(log(f).back(), "Отчёт для поддержки сохранён: " + QString::fromStdString(dir / "отчёт.html"));
+
+    dialogs.files = {QString::fromStdString(dir / "второй.html")};
+    QTest::keyClick(&f, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy() && std::filesystem::exists(dir / "второй.html"); }, 10000));
+}

@@ -291,3 +291,28 @@ TEST(version_compare, byte_wise_with_prefix_smaller) {
     EXPECT_LT(compareVersions("001.08", "001.083"), 0);
     EXPECT_GT(compareVersions("\xFF", "1"), 0) << "unsigned bytes";
 }
+
+TEST_F(ExchangeTest, each_exchange_is_traced_with_types_sizes_result_and_time_but_no_payload) {
+    exchangeTrace().clear();
+    const std::string version = "QV_r2\n001.050\nNov 11 2019";
+    line.script(frameBytes(150, std::string{static_cast<char>(version.size()), 0} + version));
+    std::string text;
+    ASSERT_EQ(device.GetVersionInfo(text), result::kOk);
+    std::uint32_t serial = 0;
+    EXPECT_EQ(device.GetSerialNumber(serial), result::kNoReply); // nothing scripted: the limit passes
+    const auto entries = exchangeTrace().entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].port, "COM5");
+    EXPECT_EQ(entries[0].request, 14);
+    EXPECT_EQ(entries[0].reply, 150);
+    EXPECT_EQ(entries[0].result, result::kOk);
+    EXPECT_EQ(entries[0].bytesOut, 8u) << "header and trailer of a request without payload";
+    EXPECT_EQ(entries[0].bytesOut + entries[1].bytesOut, line.sent.size());
+    EXPECT_EQ(entries[0].bytesIn, 4u + 2u + version.size() + 4u);
+    EXPECT_EQ(entries[1].request, 10);
+    EXPECT_EQ(entries[1].reply, -1);
+    EXPECT_EQ(entries[1].result, result::kNoReply);
+    EXPECT_EQ(entries[1].bytesIn, 0u);
+    EXPECT_GE(entries[1].durationMs, kReplyTimeoutMs);
+    EXPECT_GT(entries[1].startedMs, 1600000000000) << "wall-clock time";
+}

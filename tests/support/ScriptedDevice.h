@@ -82,7 +82,12 @@ struct ScriptedDevice : DeviceInterface {
         return result("commit");
     }
     int StartCalibration(std::int16_t, std::int16_t) override { return result("calibration"); }
-    int ReadDiagnostics(unsigned char (&)[24]) override { return result("diagnostics"); }
+    int ReadDiagnostics(unsigned char (&block)[24]) override {
+        const int r = result("diagnostics");
+        for (int i = 0; r > 0 && i < 24; ++i)
+            block[i] = static_cast<unsigned char>(0xA0 + i);
+        return r;
+    }
     int RestartDevice() override { return result("restart"); }
     int ParseVersionInfo(DeviceInfo& info, const char* text) override { return Device("").ParseVersionInfo(info, text); }
     bool FindDevicePort(std::string& report) override {

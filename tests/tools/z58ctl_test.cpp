@@ -296,3 +296,23 @@ TEST_F(CtlTest, another_device_type_is_flashed_only_with_other_type) {
     EXPECT_EQ(asked.exitCode, 0) << asked.err;
     EXPECT_NE(readWhole(dir / "emu.jsonl").find("{\"type\":195,"), std::string::npos);
 }
+
+TEST_F(CtlTest, report_saves_the_page_with_the_owner_masked_and_goes_on_without_a_silent_controller) {
+    {
+        EmulatorProcess emu({"--register", "COM7", "--settings-text", "PinCod=4821\\nUserNumber1=+79161234567\\n"});
+        const auto r = ctl({"--port", "COM7", "report", dir / "отчёт.html"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.err.find("Отчёт для поддержки сохранён: "), std::string::npos);
+        const std::string page = readWhole(dir / "отчёт.html");
+        EXPECT_NE(page.find("<td>305419896</td>"), std::string::npos);
+        EXPECT_NE(page.find("<td>ReqSettings</td><td>Settings</td>"), std::string::npos) << "this run's exchanges";
+        EXPECT_EQ(page.find("4821"), std::string::npos);
+        EXPECT_EQ(page.find("1234567"), std::string::npos);
+    }
+    EmulatorProcess silent({"--register", "COM7", "--silent"});
+    const auto r = ctl({"--port", "COM7", "report", dir / "silent.html"});
+    EXPECT_EQ(r.exitCode, 0) << "the report is made all the same";
+    EXPECT_NE(readWhole(dir / "silent.html").find("Контроллер не ответил: "), std::string::npos);
+    EXPECT_EQ(ctl({"report", dir / "no folder/r.html"}).exitCode, 1);
+    EXPECT_EQ(ctl({"report"}).exitCode, 2);
+}

@@ -72,5 +72,6 @@ int backupCommand(const Args& a);
 int backupsCommand(const Args& a);
 int diffCommand(const Args& a);
 int sheetCommand(const Args& a);
+int reportCommand(const Args& a);
 
 } // namespace cli

@@ -11,6 +11,7 @@
 #include "PortList.h"
 #include "PortProblem.h"
 #include "PortSearchJob.h"
+#include "ReportJob.h"
 #include "SettingsFile.h"
 #include "SettingsLimit.h"
 #include "SettingsWriteJob.h"
@@ -152,6 +153,17 @@ int backupCommand(const Args& a) {
         return kUsage;
     TerminalHost host(a);
     jobs::BackupJob job(host, openDevice(a), jobs::BackupJob::Mode::Standalone);
+    return runJob(host, job);
+}
+
+int reportCommand(const Args& a) {
+    if (!positionalCount(a, 1, "z58ctl report OUT.html"))
+        return kUsage;
+    auto model = loadModel();
+    if (!model)
+        return kFailed;
+    TerminalHost host(a);
+    jobs::ReportJob job(host, openDevice(a), *model, a.positional[0], {"z58ctl", {}, std::nullopt});
     return runJob(host, job);
 }
 

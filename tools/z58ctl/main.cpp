@@ -90,6 +90,8 @@ const char kHelp[] =
     "  diff FILE [FILE2]      what writing FILE would change on the controller, or FILE -> FILE2\n"
     "                         (exit 0 the same, 1 different, 2 trouble, as diff does)\n"
     "  sheet FILE OUT.html    a printable page of the settings in FILE\n"
+    "  report OUT.html        a page for support: this program, the port checks, the controller and its\n"
+    "                         settings (PIN and phone numbers masked), the last exchanges; sent nowhere\n"
     "\n"
     "\n"
     "Values are positional: a value that begins with '-' is taken as it stands; '--'\n"
@@ -123,6 +125,7 @@ int main(int argc, char** rawArgv) {
         {"backups", cli::backupsCommand},
         {"diff", cli::diffCommand},
         {"sheet", cli::sheetCommand},
+        {"report", cli::reportCommand},
     };
     prepareConsole();
     const std::vector<std::string> argv = utf8Arguments(argc, rawArgv);
