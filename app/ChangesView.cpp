@@ -21,40 +21,119 @@ QString shown(const ParameterList& model, const std::string& key, const std::str
     return ui(valueWithItem(model, key, value));
 }
 
+std::vector<SettingChange> changesOf(const std::vector<ChangeChoice>& rows) {
+    std::vector<SettingChange> out;
+    for (const ChangeChoice& r : rows)
+        out.push_back(r.change);
+    return out;
+}
+
 } // namespace
 
 QString ChangesView::countText(size_t count) { return "Изменений: " + QString::number(count); }
 
+QString ChangesView::chosenText(size_t written, size_t count) {
+    return countText(count) + ", записать: " + QString::number(written) + " из " + QString::number(count);
+}
+
 ChangesView::ChangesView(const ParameterList& model, const std::vector<SettingChange>& changes, QWidget* parent)
     : QDialog(parent) {
+    build(model, changes, false, nullptr,
+          "Что изменится в устройстве по сравнению с последней загрузкой (из устройства или файла):");
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout()->addWidget(buttons);
+}
+
+ChangesView::ChangesView(const ParameterList& model, jobs::ChangeList& list, QWidget* parent)
+    : QDialog(parent), list_(&list), checkable_(list.againstController) {
+    QString note;
+    if (!list.againstController)
+        note = "Настройки устройства прочитать не удалось. Что изменится по сравнению с последней загрузкой "
+               "(из устройства или файла):";
+    else if (list.rows.empty())
+        note = "Изменений нет: в устройстве уже эти значения. Записать всё равно?";
+    else
+        note = "Что эта запись изменит в устройстве. Снимите отметку со строки, которую записывать не нужно:";
+    build(model, changesOf(list.rows), checkable_, &list.rows, note);
+    auto* buttons = new QDialogButtonBox(this);
+    WriteButton = buttons->addButton("Записать", QDialogButtonBox::AcceptRole);
+    WriteButton->setObjectName("WriteButton");
+    buttons->addButton("Отмена", QDialogButtonBox::RejectRole);
+    WriteButton->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+        if (checkable_)
+            for (int row = 0; row < Table->rowCount(); ++row)
+                list_->rows[static_cast<size_t>(row)].write = Table->item(row, 0)->checkState() == Qt::Checked;
+        accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout()->addWidget(buttons);
+    if (checkable_)
+        connect(Table, &QTableWidget::itemChanged, this, [this] { recount(); });
+    recount();
+}
+
+void ChangesView::build(const ParameterList& model, const std::vector<SettingChange>& changes, bool checkable,
+                        const std::vector<ChangeChoice>* rows, const QString& noteText) {
     setObjectName("ChangesView");
     setWindowTitle("Изменения");
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     auto* layout = new QVBoxLayout(this);
-    auto* note = new QLabel("Что изменится в устройстве по сравнению с последней загрузкой (из устройства или файла):", this);
+    auto* note = new QLabel(noteText, this);
+    note->setObjectName("ChangesNote");
     note->setWordWrap(true);
     layout->addWidget(note);
-    Table = new QTableWidget(static_cast<int>(changes.size()), 5, this);
+    const bool choosing = rows != nullptr;
+    QStringList headers;
+    if (checkable)
+        headers << "Записать";
+    headers << "Группа" << "Параметр" << "Ключ" << (choosing ? "В устройстве" : "Было") << (choosing ? "Будет записано" : "Станет");
+    if (checkable)
+        headers << "Примечание";
+    Table = new QTableWidget(static_cast<int>(changes.size()), headers.size(), this);
     Table->setObjectName("ChangesTable");
-    Table->setHorizontalHeaderLabels({"Группа", "Параметр", "Ключ", "Было", "Станет"});
+    Table->setHorizontalHeaderLabels(headers);
     Table->verticalHeader()->hide();
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Table->setSelectionMode(QAbstractItemView::SingleSelection);
     for (int row = 0; row < static_cast<int>(changes.size()); ++row) {
         const SettingChange& c = changes[static_cast<size_t>(row)];
-        const QStringList cells = {c.group.empty() ? QString("(нет в описании)") : ui(c.group), ui(c.name), ui(c.key),
-                                   shown(model, c.key, c.oldValue, c.oldPresent), shown(model, c.key, c.newValue, c.newPresent)};
-        for (int column = 0; column < cells.size(); ++column)
-            Table->setItem(row, column, new QTableWidgetItem(cells[column]));
+        QStringList cells = {c.group.empty() ? QString("(нет в описании)") : ui(c.group), ui(c.name), ui(c.key),
+                             shown(model, c.key, c.oldValue, c.oldPresent), shown(model, c.key, c.newValue, c.newPresent)};
+        int column = 0;
+        if (checkable) {
+            const ChangeChoice& choice = (*rows)[static_cast<size_t>(row)];
+            // The checkbox lives in the row's first cell: Space on the row toggles it.
+            auto* box = new QTableWidgetItem;
+            box->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+            box->setCheckState(choice.write ? Qt::Checked : Qt::Unchecked);
+            Table->setItem(row, column++, box);
+            cells << (choice.kept ? QString::fromUtf8(kKeptNote) : QString());
+        }
+        for (const QString& text : cells)
+            Table->setItem(row, column++, new QTableWidgetItem(text));
     }
     Table->resizeColumnsToContents();
     Table->horizontalHeader()->setStretchLastSection(true);
+    if (Table->rowCount() > 0)
+        Table->setCurrentCell(0, 0);
     layout->addWidget(Table, 1);
     CountLabel = new QLabel(countText(changes.size()), this);
     CountLabel->setObjectName("ChangesCount");
     layout->addWidget(CountLabel);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
-    resize(720, 360);
+    resize(checkable ? 860 : 720, 360);
+}
+
+size_t ChangesView::checkedRows() const {
+    size_t n = 0;
+    for (int row = 0; row < Table->rowCount(); ++row)
+        n += Table->item(row, 0)->checkState() == Qt::Checked;
+    return n;
+}
+
+void ChangesView::recount() {
+    const auto count = static_cast<size_t>(Table->rowCount());
+    CountLabel->setText(checkable_ ? chosenText(checkedRows(), count) : countText(count));
 }

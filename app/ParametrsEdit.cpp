@@ -3,6 +3,8 @@
 #include "ChangesView.h"
 #include "Cp1251.h"
 #include "DeviceInterface.h"
+#include "ParameterModel.h"
+#include "SettingsChoice.h"
 #include "Dialogs.h"
 #include "FileReplace.h"
 #include "SettingsFile.h"
@@ -27,7 +29,8 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
+#include <QKeyEvent>
 #include <QValidator>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -54,12 +57,8 @@ public:
     }
 };
 
-// Data of the tree's nodes for the marks; the node texts stay the names, which
-// is how a node finds its parameter.
-constexpr int kDiffersRole = Qt::UserRole + 1; // parameter: not at its default
-constexpr int kChangedRole = Qt::UserRole + 2; // parameter: changed since the last load
-constexpr int kCountRole = Qt::UserRole + 3;   // group: parameters not at their default
-
+// The marks as the model gives them: bold off its default, a blue dot when
+// changed since the last load, a group's count of parameters off their defaults.
 class TreeMarks : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -67,13 +66,13 @@ public:
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (index.data(kDiffersRole).toBool())
+        if (index.data(ParameterModel::DiffersRole).toBool())
             option->font.setBold(true);
-        if (index.data(kChangedRole).toBool()) {
+        if (index.data(ParameterModel::ChangedRole).toBool()) {
             option->text = "● " + option->text;
             option->palette.setColor(QPalette::Text, QColor(0, 70, 170));
         }
-        if (const int count = index.data(kCountRole).toInt(); count > 0)
+        if (const int count = index.data(ParameterModel::CountRole).toInt(); count > 0)
             option->text += " (" + QString::number(count) + ")";
     }
 };
@@ -87,6 +86,14 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::shared_ptr<Devic
     host_ = std::make_unique<WindowHost>(dialogs_, this, [this](const QString& line) {
         if (log)
             log(line);
+    });
+    // Send's last confirmation: the change list against the controller.
+    host_->setChooser([this](jobs::ChangeList& list) {
+        if (!Params)
+            return false;
+        ChangesView view(*Params, list, this);
+        dialogs_.showModal(&view);
+        return view.result() == QDialog::Accepted;
     });
     send_ = new JobDriver(dialogs_, this);
     setObjectName("ParametersEditForm");
@@ -139,10 +146,18 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::shared_ptr<Devic
     filterRow->addWidget(FilterEdit, 1);
     filterRow->addWidget(OnlyChanged);
     treeLayout->addLayout(filterRow);
-    Tree = new QTreeWidget(treePane);
+    Model = new ParameterModel(this);
+    Filter = new ParameterFilter(this);
+    Filter->setSourceModel(Model);
+    // Filtered when the filter is set, not on every value: an edited parameter
+    // stays where it is until the filter changes.
+    Filter->setDynamicSortFilter(false);
+    Tree = new QTreeView(treePane);
+    Tree->setModel(Filter);
     treeLayout->addWidget(Tree, 1);
     Tree->setObjectName("Tree");
     Tree->setHeaderHidden(true);
+    Tree->setUniformRowHeights(true);
     Tree->setFrameShape(QFrame::NoFrame);
     Tree->setIndentation(19);
     Tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -153,7 +168,8 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::shared_ptr<Devic
                          treePalette.color(QPalette::Active, QPalette::HighlightedText));
     Tree->setPalette(treePalette);
     Tree->setItemDelegate(new TreeMarks(Tree));
-    installTreeGuard(Tree, [this](QTreeWidgetItem* node) { return TreeChanging(node); });
+    installTreeGuard(Tree, [this](const QModelIndex& node) { return TreeChanging(node); });
+    FilterEdit->installEventFilter(this);
 
     // Panel1 sits in a holder that keeps its place in the splitter: hiding the
     // panel for a group node must not hand its width to the tree.
@@ -225,7 +241,11 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::shared_ptr<Devic
                     ValueEdit->selectAll();
             });
     });
-    connect(ValueEdit, &QLineEdit::textChanged, this, [this] { ValueEditChange(); });
+    connect(ValueEdit, &QLineEdit::textChanged, this, [this] {
+        if (!filling_)
+            session_.type(editText());
+        ValueEditChange();
+    });
     connect(EnumValue, QOverload<int>::of(&QComboBox::activated), this, [this](int i) { EnumValueChange(i); });
     connect(SaveAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { SaveActionExecute(); }); });
     connect(SendAction, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [this] { SendActionExecute(); }); });
@@ -250,23 +270,37 @@ void TParametersEditForm::showEvent(QShowEvent* e) {
 }
 
 void TParametersEditForm::FormShow() {
-    CurrentParameter = nullptr;
     CurrentEnum = nullptr;
+    session_.begin(nullptr);
     SetModified(false);
     filling_ = true;
-    Tree->clear();
-    if (Params)
-        for (const auto& group : Params->groups()) {
-            auto* node = new QTreeWidgetItem(Tree, QStringList(ui(group.name)));
-            for (Parameter* p : Params->ParametersOfGroup(group.name))
-                new QTreeWidgetItem(node, QStringList(ui(p->name)));
-        }
+    Model->setList(Params);
     filling_ = false;
+    Panel1->hide();
     refreshMarks();
     applyFilter();
 }
 
-void TParametersEditForm::setLoadedText(const std::string& text) { loadedText_ = text; }
+void TParametersEditForm::setLoadedText(const std::string& text) { setLoadedText(text, LoadSource()); }
+
+void TParametersEditForm::setLoadedText(const std::string& text, LoadSource source) {
+    loadedText_ = text;
+    source_ = source;
+}
+
+QModelIndex TParametersEditForm::node(int group, int child) const {
+    const QModelIndex g = Filter->index(group, 0);
+    return child < 0 ? g : Filter->index(child, 0, g);
+}
+
+QModelIndex TParametersEditForm::nodeOfKey(const std::string& key) const {
+    if (!Params)
+        return {};
+    const int i = Params->IndexOfKey(key);
+    if (i < 0)
+        return {};
+    return Filter->mapFromSource(Model->indexOf(&Params->parameters()[static_cast<size_t>(i)]));
+}
 
 std::vector<SettingChange> TParametersEditForm::pendingChanges() const {
     if (!Params)
@@ -280,53 +314,30 @@ void TParametersEditForm::refreshMarks() {
     std::vector<std::string> changed;
     for (const SettingChange& c : pendingChanges())
         changed.push_back(c.key);
-    for (int g = 0; g < Tree->topLevelItemCount(); ++g) {
-        QTreeWidgetItem* group = Tree->topLevelItem(g);
-        const auto params = Params->ParametersOfGroup(cp1251::fromUtf8(group->text(0).toStdString()));
-        int differing = 0;
-        for (int i = 0; i < group->childCount() && i < static_cast<int>(params.size()); ++i) {
-            const Parameter& p = *params[static_cast<size_t>(i)];
-            const bool differs = !p.IsDefault();
-            const bool isChanged = std::find(changed.begin(), changed.end(), p.key) != changed.end();
-            differing += differs;
-            QTreeWidgetItem* node = group->child(i);
-            if (node->data(0, kDiffersRole).toBool() != differs)
-                node->setData(0, kDiffersRole, differs);
-            if (node->data(0, kChangedRole).toBool() != isChanged)
-                node->setData(0, kChangedRole, isChanged);
-        }
-        if (group->data(0, kCountRole).toInt() != differing)
-            group->setData(0, kCountRole, differing);
-    }
+    Model->setChanged(changed);
 }
 
-// A parameter is shown when its name, key or description holds the text (any
-// case, Cyrillic too) and, with the toggle on, it changed since the last load.
 // The selected node always stays: a refused value keeps the selection there.
 void TParametersEditForm::applyFilter() {
     if (!Params)
         return;
-    const QString needle = FilterEdit->text().trimmed();
-    const bool onlyChanged = OnlyChanged->isChecked();
-    for (int g = 0; g < Tree->topLevelItemCount(); ++g) {
-        QTreeWidgetItem* group = Tree->topLevelItem(g);
-        const auto params = Params->ParametersOfGroup(cp1251::fromUtf8(group->text(0).toStdString()));
-        int visible = 0;
-        for (int i = 0; i < group->childCount() && i < static_cast<int>(params.size()); ++i) {
-            const Parameter& p = *params[static_cast<size_t>(i)];
-            QTreeWidgetItem* node = group->child(i);
-            bool show = needle.isEmpty() || ui(p.name).contains(needle, Qt::CaseInsensitive) ||
-                        ui(p.key).contains(needle, Qt::CaseInsensitive) ||
-                        ui(p.description).contains(needle, Qt::CaseInsensitive);
-            show = show && (!onlyChanged || node->data(0, kChangedRole).toBool());
-            show = show || node == Tree->currentItem();
-            node->setHidden(!show);
-            visible += show;
-        }
-        const bool filtering = !needle.isEmpty() || onlyChanged;
-        group->setHidden(filtering && visible == 0 && group != Tree->currentItem());
-        if (filtering && visible > 0 && !group->isExpanded())
-            group->setExpanded(true);
+    const QModelIndex current = Filter->mapToSource(Tree->currentIndex());
+    Filter->setFilter(FilterEdit->text(), OnlyChanged->isChecked(), current);
+    if (Filter->filtering())
+        for (int g = 0; g < Filter->rowCount(); ++g)
+            if (Filter->rowCount(Filter->index(g, 0)) > 0)
+                Tree->expand(Filter->index(g, 0));
+}
+
+// Down or Enter in the filter goes to the first parameter shown.
+void TParametersEditForm::selectFirstMatch() {
+    for (int g = 0; g < Filter->rowCount(); ++g) {
+        const QModelIndex group = Filter->index(g, 0);
+        if (Filter->rowCount(group) == 0)
+            continue;
+        Tree->setFocus(Qt::TabFocusReason);
+        Tree->setCurrentIndex(Filter->index(0, 0, group));
+        return;
     }
 }
 
@@ -353,42 +364,23 @@ std::string TParametersEditForm::editText() const {
     return cp1251::fromUtf8(ValueEdit->text().toStdString());
 }
 
-bool TParametersEditForm::TreeChanging(QTreeWidgetItem* node) {
+bool TParametersEditForm::TreeChanging(const QModelIndex& node) {
     if (filling_)
         return true;
-    if (CurrentParameter) {
-        if (!CheckValue(*CurrentParameter))
-            return false;
-        if (editText() != CurrentParameter->value) {
-            CurrentParameter->value = editText();
-            SetModified(true);
-        }
-    }
-    if (!node || !node->parent()) {
-        keepRefusedSelected_ = false;
-        Panel1->hide();
-        CurrentParameter = nullptr;
-        return true;
-    }
-    // The parameter is found by its group's name and its place among the siblings.
-    const std::string group = cp1251::fromUtf8(node->parent()->text(0).toStdString());
-    const int position = node->parent()->indexOfChild(node);
-    Parameter* found = nullptr;
-    int count = 0;
-    for (size_t i = 0; Params && i < Params->parameters().size(); ++i) {
-        Parameter& p = Params->parameter(i);
-        if (p.group != group)
-            continue;
-        if (count++ == position) {
-            found = &p;
-            break;
-        }
-    }
-    if (!found)
-        return true;
-    filling_ = true;
+    if (session_.current() && !CommitEdit())
+        return false;
+    showParameter(Model->parameter(Filter->mapToSource(node)));
+    return true;
+}
+
+void TParametersEditForm::showParameter(Parameter* found) {
     keepRefusedSelected_ = false;
-    CurrentParameter = found;
+    session_.begin(found);
+    if (!found) {
+        Panel1->hide();
+        return;
+    }
+    filling_ = true;
     Panel1->show();
     EnumValue->clear();
     DescriptionLabel->setText(ui(found->description));
@@ -409,11 +401,11 @@ bool TParametersEditForm::TreeChanging(QTreeWidgetItem* node) {
         ValueEdit->hide();
         EnumValue->show();
     } else {
+        CurrentEnum = nullptr;
         ValueEdit->show();
         EnumValue->hide();
     }
     filling_ = false;
-    return true;
 }
 
 void TParametersEditForm::ValueEditChange() {
@@ -424,39 +416,28 @@ void TParametersEditForm::ValueEditChange() {
 void TParametersEditForm::ValueEditExit() { CommitEdit(); }
 
 void TParametersEditForm::EnumValueChange(int index) {
-    if (!CurrentParameter || !CurrentEnum || index < 0 || static_cast<size_t>(index) >= CurrentEnum->items.size())
+    if (!session_.current() || !CurrentEnum || index < 0 || static_cast<size_t>(index) >= CurrentEnum->items.size())
         return;
-    const std::string value = std::to_string(CurrentEnum->items[static_cast<size_t>(index)].value);
-    if (value != CurrentParameter->value) {
-        ValueEdit->setText(ui(value));
-        CurrentParameter->value = value;
-        SetModified(true);
-    }
+    ValueEdit->setText(ui(std::to_string(CurrentEnum->items[static_cast<size_t>(index)].value)));
+    CommitEdit();
 }
 
-void TParametersEditForm::CommitEdit() {
-    if (CurrentParameter && CheckValue(*CurrentParameter) && editText() != CurrentParameter->value) {
-        CurrentParameter->value = editText();
-        SetModified(true);
+bool TParametersEditForm::CommitEdit() {
+    const EditSession::Verdict v = session_.commit();
+    if (!v.ok) {
+        refuse(v);
+        return false;
     }
+    if (v.changed)
+        SetModified(true);
+    return true;
 }
 
-bool TParametersEditForm::CheckValue(const Parameter& parameter) {
-    const CheckResult r = ::CheckValue(parameter, editText());
-    if (r.ok)
-        return true;
-    // One user action can check the same text twice (a click on another node
-    // first takes the focus from the edit box, then asks the tree): one box.
-    const bool alreadyShown = refusedParameter_ == &parameter && refusedText_ == ValueEdit->text();
-    if (!alreadyShown) {
-        refusedParameter_ = &parameter;
-        refusedText_ = ValueEdit->text();
-        dialogs_.message(this, QString::fromStdString(r.message), "Ошибка", Buttons::Ok);
-        // The answer holds for the rest of this action only.
-        QTimer::singleShot(0, this, [this] {
-            refusedParameter_ = nullptr;
-            refusedText_.clear();
-        });
+void TParametersEditForm::refuse(const EditSession::Verdict& v) {
+    if (v.tell) {
+        dialogs_.message(this, QString::fromStdString(v.message), "Ошибка", Buttons::Ok);
+        // The box holds for the rest of this action only.
+        QTimer::singleShot(0, this, [this] { session_.actionEnded(); });
     }
     ValueEdit->selectAll();
     // The edit box deselects its text when the focus leaves it, which happens
@@ -465,13 +446,12 @@ bool TParametersEditForm::CheckValue(const Parameter& parameter) {
     // The palette keeps the selection visible wherever the focus is.
     keepRefusedSelected_ = true;
     QTimer::singleShot(0, ValueEdit, [this] { ValueEdit->selectAll(); });
-    return false;
 }
 
 QString TParametersEditForm::SmsCommandText() const {
-    if (!CurrentParameter || !Params)
+    if (!session_.current() || !Params)
         return {};
-    return ui(::SmsCommandText(*Params, *CurrentParameter, editText()));
+    return ui(::SmsCommandText(*Params, *session_.current(), editText()));
 }
 
 void TParametersEditForm::SetModified(bool flag) {
@@ -504,19 +484,23 @@ void TParametersEditForm::SendActionExecute() {
             dialogs_.message(this, QString::fromStdString(reason), "Ошибка", Buttons::Ok);
             return;
         }
-    // What the write changes, before the question that decides it.
-    if (Params) {
-        ChangesView view(*Params, pendingChanges(), this);
-        dialogs_.showModal(&view);
-    }
     if (!currentDevice_ || !*currentDevice_ || !Params || send_->running())
         return;
-    // The question, the backup, the write and its check are the settings write job's.
-    auto job = std::make_shared<jobs::SettingsWriteJob>(*host_, *currentDevice_, *Params, Params->SettingsText(),
-                                                        jobs::SettingsWriteJob::Options{true, true, true});
+    // The question, the backup read, the change list against the controller,
+    // the write and its check are the settings write job's.
+    jobs::SettingsWriteJob::Options options(true, true, true);
+    options.choose = true;
+    options.fromFile = source_.fromFile;
+    options.fileSerial = source_.fileSerial;
+    options.lastLoad = loadedText_;
+    auto job = std::make_shared<jobs::SettingsWriteJob>(*host_, *currentDevice_, *Params, Params->SettingsText(), options);
     send_->start(job, [this, job](jobs::Outcome outcome) {
         if (outcome == jobs::Outcome::Done) {
-            SetModified(false);
+            // The controller holds what was sent now: rows left out stay marked
+            // as changed, and the editor as not written.
+            loadedText_ = job->sentText();
+            SetModified(job->leftOut() > 0);
+            refreshMarks();
             return;
         }
         // Not all kept: the user's values stay, marked as not written, unless
@@ -568,8 +552,15 @@ bool TParametersEditForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ValueEdit && event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         // A message box or menu taking the focus for a moment is not leaving the box.
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && CurrentParameter)
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && session_.current())
             runHandler(dialogs_, this, [this] { ValueEditExit(); });
+    }
+    if (watched == FilterEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Down || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            runHandler(dialogs_, this, [this] { selectFirstMatch(); });
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }

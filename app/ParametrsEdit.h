@@ -3,14 +3,18 @@
 // of groups and parameters, one value edited at a time with a check per type,
 // the SMS command of the selected parameter, and Save, Send and Leave. It edits
 // the model in place; the main window owns the model and the device object.
+#include "EditSession.h"
 #include "JobDriver.h"
 #include "ParameterList.h"
 #include "SettingsDiff.h"
 #include "WindowHost.h"
 
 #include <QDialog>
+#include <QModelIndex>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Dialogs;
 class DeviceInterface;
@@ -21,9 +25,10 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QSplitter;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 class QWidget;
+class ParameterFilter;
+class ParameterModel;
 
 class TParametersEditForm : public QDialog {
     Q_OBJECT
@@ -33,11 +38,14 @@ public:
 
     ParameterList* Params = nullptr; // set by the main window before each showing
     bool Modified = false;
-    Parameter* CurrentParameter = nullptr;
     const EnumValueList* CurrentEnum = nullptr;
+    // The parameter being edited; none while a group (or nothing) is selected.
+    Parameter* currentParameter() const { return session_.current(); }
 
-    // Widgets, named as in the window layout.
-    QTreeWidget* Tree;
+    // Widgets, named as in the window layout. The tree shows Filter over Model.
+    QTreeView* Tree;
+    ParameterModel* Model;
+    ParameterFilter* Filter;
     QSplitter* Splitter1;
     QWidget* Panel1;
     QGroupBox* GroupBox1;
@@ -57,9 +65,20 @@ public:
 
     // Where the editor's log lines go (the main window's log); may be empty.
     std::function<void(const QString&)> log;
-    // The settings text as last loaded (Read or Open file): what the change
-    // list and the marks compare against.
-    void setLoadedText(const std::string& text);
+    // Where the loaded settings came from: Send keeps the owner's values of
+    // the controller when they came from a file that is not its own backup.
+    struct LoadSource {
+        bool fromFile = false;
+        std::optional<std::uint32_t> fileSerial; // of a backup file's name
+    };
+    // The settings text as last loaded (Read or Open file): what the menu's
+    // change list and the marks compare against.
+    void setLoadedText(const std::string& text, LoadSource source);
+    void setLoadedText(const std::string& text); // from the controller
+    // The tree's node (of the view's model) of a group, or of a group's parameter.
+    QModelIndex node(int group, int child = -1) const;
+    // The tree's node of a parameter; invalid when the filter hides it.
+    QModelIndex nodeOfKey(const std::string& key) const;
     std::vector<SettingChange> pendingChanges() const;
     // Bold: differs from its default; marked: changed since the last load; a
     // group shows how many of its parameters differ from their defaults.
@@ -69,8 +88,9 @@ public:
     void SheetActionExecute();
 
     void FormShow();
-    // A node is about to be selected; false refuses (the old node stays).
-    bool TreeChanging(QTreeWidgetItem* node);
+    // A node (of the view's model) is about to be selected; false refuses
+    // (the old node stays).
+    bool TreeChanging(const QModelIndex& node);
     void ValueEditChange();
     void ValueEditExit();
     void EnumValueChange(int index);
@@ -84,8 +104,8 @@ public:
 
     void SetModified(bool flag);
     QString SmsCommandText() const;
-    bool CheckValue(const Parameter& parameter);
-    void CommitEdit();
+    // The typed value into the model when it passes; false (told once) when refused.
+    bool CommitEdit();
     // The edit box's text in the model's encoding.
     std::string editText() const;
 
@@ -100,10 +120,13 @@ private:
     std::shared_ptr<DeviceInterface>* currentDevice_;
     std::unique_ptr<WindowHost> host_; // Send's job talks to the user through it
     JobDriver* send_;
+    void showParameter(Parameter* p);
+    void refuse(const EditSession::Verdict& verdict);
+    void selectFirstMatch();
+
     bool filling_ = false; // the program, not the user, is changing a widget
-    // The text whose refusal was shown during the current user action.
-    const Parameter* refusedParameter_ = nullptr;
-    QString refusedText_;
+    EditSession session_;
     bool keepRefusedSelected_ = false; // a refused text stays selected until the user returns to it
     std::string loadedText_;
+    LoadSource source_;
 };

@@ -7,7 +7,7 @@
 #include <QDir>
 #include <QPixmap>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <cstdio>
 
 namespace {
@@ -40,8 +40,8 @@ void ScreenshotDialogs::showModal(QDialog* window) {
     auto* editor = static_cast<TParametersEditForm*>(window);
     editor->show();
     settle();
-    if (QTreeWidgetItem* group = editor->Tree->topLevelItem(4)) { // "Автозапуск"
-        editor->Tree->setCurrentItem(group->child(7));             // AutoStart, an enum with its list
+    if (const QModelIndex autoStart = editor->nodeOfKey("AutoStart"); autoStart.isValid()) { // an enum with its list
+        editor->Tree->setCurrentIndex(autoStart);
         settle();
     }
     save(*editor, "editor.png");

@@ -2,7 +2,7 @@
 
 #include <QItemSelectionModel>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
 
@@ -11,8 +11,8 @@ namespace {
 // action may call both with the same target: it is asked about once.
 class GuardedSelectionModel : public QItemSelectionModel {
 public:
-    GuardedSelectionModel(QTreeWidget* tree, std::function<bool(QTreeWidgetItem*)> allow)
-        : QItemSelectionModel(tree->model(), tree), tree_(tree), allow_(std::move(allow)) {}
+    GuardedSelectionModel(QTreeView* tree, std::function<bool(const QModelIndex&)> allow)
+        : QItemSelectionModel(tree->model(), tree), allow_(std::move(allow)) {}
 
     void setCurrentIndex(const QModelIndex& index, QItemSelectionModel::SelectionFlags command) override {
         if (!permitted(index))
@@ -39,7 +39,7 @@ private:
             return true;
         if (index == refused_)
             return false;
-        const bool ok = allow_(tree_->itemFromIndex(index));
+        const bool ok = allow_(index);
         (ok ? approved_ : refused_) = QPersistentModelIndex(index);
         // The answer holds for the rest of this user action only.
         QTimer::singleShot(0, this, [this] {
@@ -49,23 +49,21 @@ private:
         return ok;
     }
 
-    QTreeWidget* tree_;
-    std::function<bool(QTreeWidgetItem*)> allow_;
+    std::function<bool(const QModelIndex&)> allow_;
     QPersistentModelIndex approved_, refused_;
 };
 
 } // namespace
 
-void installTreeGuard(QTreeWidget* tree, std::function<bool(QTreeWidgetItem*)> allow) {
+void installTreeGuard(QTreeView* tree, std::function<bool(const QModelIndex&)> allow) {
     auto* model = new GuardedSelectionModel(tree, std::move(allow));
     tree->setSelectionModel(model);
+    // The selected node opens; the one left closes, unless it holds the new one.
     QObject::connect(model, &QItemSelectionModel::currentChanged, tree,
                      [tree](const QModelIndex& current, const QModelIndex& previous) {
-                         QTreeWidgetItem* now = tree->itemFromIndex(current);
-                         QTreeWidgetItem* before = tree->itemFromIndex(previous);
-                         if (now)
-                             now->setExpanded(true);
-                         if (before && before != now && now && now->parent() != before)
-                             before->setExpanded(false);
+                         if (current.isValid())
+                             tree->setExpanded(current, true);
+                         if (previous.isValid() && previous != current && current.isValid() && current.parent() != previous)
+                             tree->setExpanded(previous, false);
                      });
 }

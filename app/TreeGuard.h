@@ -4,8 +4,9 @@
 // selected node opens, the one that loses the selection closes.
 #include <functional>
 
-class QTreeWidget;
-class QTreeWidgetItem;
+class QModelIndex;
+class QTreeView;
 
-// allow(node) runs before node becomes current; false keeps the old node.
-void installTreeGuard(QTreeWidget* tree, std::function<bool(QTreeWidgetItem*)> allow);
+// allow(index) runs before the node at index (of the view's model) becomes
+// current; false keeps the old node. Install after the view has its model.
+void installTreeGuard(QTreeView* tree, std::function<bool(const QModelIndex&)> allow);

@@ -24,9 +24,12 @@ public:
     void failed(const jobs::Failure& failure) override;
     void progress(const jobs::Progress& progress) override;
     void changed() override;
+    bool choose(jobs::ChangeList& list) override { return chooser_ ? chooser_(list) : true; }
 
     void setLog(std::function<void(const QString&)> log) { log_ = std::move(log); }
     void setBar(QProgressBar* bar) { bar_ = bar; }
+    // Shows a write's change list; without one the rows are written as they come.
+    void setChooser(std::function<bool(jobs::ChangeList&)> chooser) { chooser_ = std::move(chooser); }
 
 private:
     Dialogs& dialogs_;
@@ -34,4 +37,5 @@ private:
     std::function<void(const QString&)> log_;
     QPointer<QProgressBar> bar_;
     std::function<void()> changed_;
+    std::function<bool(jobs::ChangeList&)> chooser_;
 };

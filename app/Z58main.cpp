@@ -11,6 +11,7 @@
 #include "PortSearchJob.h"
 #include "ReportJob.h"
 #include "PortSettingStore.h"
+#include "SettingsChoice.h"
 #include "SettingsFile.h"
 #include "UploadSlot.h"
 
@@ -436,7 +437,7 @@ void TMainForm::OpenFileButtonClick() {
     const std::string text = readSettingsFile(file.toStdString());
     Parameters_->LoadSettingsText(text);
     if (ParametersEditForm)
-        ParametersEditForm->setLoadedText(text);
+        ParametersEditForm->setLoadedText(text, {true, serialOfBackupName(file.toStdString())});
     showEditor();
 }
 

@@ -19,12 +19,14 @@ std::optional<Exchange> BackupJob::step(int result) {
         if (result < 0)
             return failedBackup(std::string("Устройство не ответило: ") + result::describe(result), result::describe(result),
                                 "Загрузка настроек", result);
+        settings_ = text_;
         state_ = State::ReadSerial;
         return call([this](DeviceInterface& d) { return d.GetSerialNumber(serial_); }, kReplyTimeoutMs);
     case State::ReadSerial:
         if (result < 0)
             return failedBackup(std::string("Устройство не ответило: ") + result::describe(result), result::describe(result),
                                 "Серийный номер", result);
+        serialRead_ = serial_;
         try {
             path_ = saveBackup(serial_, text_);
         } catch (const std::exception& e) {

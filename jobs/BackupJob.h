@@ -5,6 +5,10 @@
 // (z58ctl backup) a failure is the job's failure and the path is its result.
 #include "Job.h"
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 namespace jobs {
 
 class BackupJob : public Job {
@@ -14,6 +18,10 @@ public:
 
     // The file written; empty when there is none (failed, or going on without).
     const std::string& path() const { return path_; }
+    // What was read on the way, also when the file could not be written: the
+    // write that follows compares against it instead of reading again.
+    const std::optional<std::string>& settings() const { return settings_; }
+    const std::optional<std::uint32_t>& serial() const { return serialRead_; }
 
 protected:
     std::optional<Exchange> step(int result) override;
@@ -26,6 +34,8 @@ private:
     Mode mode_;
     std::string text_, path_;
     std::uint32_t serial_ = 0;
+    std::optional<std::string> settings_;
+    std::optional<std::uint32_t> serialRead_;
 };
 
 } // namespace jobs

@@ -2,8 +2,11 @@
 // What a job hands to the program that runs it: questions, message boxes, log
 // lines and progress. The desktop program shows them as the windows' boxes and
 // log lines, z58ctl on the terminal, tests record them. Texts are UTF-8.
+#include "SettingsChoice.h"
+
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace jobs {
 
@@ -47,6 +50,13 @@ struct Failure {
     std::string log;      // the window's log line after the box
 };
 
+// The last confirmation of a settings write: what it changes. Against the
+// controller's own settings each row can be left out (its write flag).
+struct ChangeList {
+    std::vector<ChangeChoice> rows;
+    bool againstController = true; // false: against the last load, the controller could not be read
+};
+
 struct Progress {
     int value = 0;
     int maximum = -1;  // -1: the bar keeps its range
@@ -66,6 +76,12 @@ public:
     virtual void detail(const std::string& line) = 0;
     virtual void failed(const Failure& failure) = 0;
     virtual void progress(const Progress& progress) = 0;
+    // The change list before a settings write; true: write the rows marked so.
+    // A host that shows nothing writes them as they come.
+    virtual bool choose(ChangeList& list) {
+        (void)list;
+        return true;
+    }
     // Something a window shows of the job changed (its phase).
     virtual void changed() {}
 };

@@ -1,14 +1,19 @@
 #include "SettingsWriteJob.h"
 
 #include "BackupJob.h"
+#include "Cp1251.h"
 #include "Device.h"
+#include "OwnerValues.h"
+#include "SettingsLimit.h"
 #include "VerifyJob.h"
+
+#include <algorithm>
 
 namespace jobs {
 
 SettingsWriteJob::SettingsWriteJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string text,
                                    Options options)
-    : Job(host, std::move(device)), model_(model), text_(std::move(text)), options_(options) {}
+    : Job(host, std::move(device)), model_(model), text_(std::move(text)), options_(std::move(options)) {}
 
 std::optional<Exchange> SettingsWriteJob::step(int result) {
     switch (state_) {
@@ -26,9 +31,22 @@ std::optional<Exchange> SettingsWriteJob::step(int result) {
             if (backup->outcome() == Outcome::Declined)
                 return end(Outcome::Declined);
             backup_ = backup->path();
+            controller_ = backup->settings();
+            serial_ = backup->serial();
         }
-        state_ = State::Write;
-        return call([this](DeviceInterface& d) { return d.WriteSettings(text_); }, kReplyTimeoutMs);
+        // The backup's read is the one read: only without a backup is there another.
+        if (!controller_ && !options_.backup && (options_.choose || !options_.keep.empty())) {
+            state_ = State::Read;
+            return call([this](DeviceInterface& d) { return d.ReadSettings(read_); }, kReplyTimeoutMs);
+        }
+        return chooseAndWrite();
+    case State::Read:
+        if (result < 0) {
+            host_.failed(Failure{"Устройство не подключено или занято", "Ошибка", "Загрузка настроек", result, portWhy(), false, {}});
+            return end(Outcome::Failed);
+        }
+        controller_ = read_;
+        return chooseAndWrite();
     case State::Write:
         if (result < 0) {
             host_.failed(Failure{"Устройство не подключено или занято", "Ошибка", "Запись настроек", result, portWhy(), false, {}});
@@ -48,6 +66,45 @@ std::optional<Exchange> SettingsWriteJob::step(int result) {
     }
     }
     return end(Outcome::Failed);
+}
+
+std::optional<Exchange> SettingsWriteJob::chooseAndWrite() {
+    if (controller_) {
+        std::vector<std::string> keep = options_.keep;
+        // A file of another controller (or of none known) would hand this
+        // controller someone else's PIN and phone numbers.
+        const bool foreignFile = options_.fromFile && (!options_.fileSerial || !serial_ || *options_.fileSerial != *serial_);
+        if (foreignFile)
+            keep.insert(keep.end(), ownerKeys().begin(), ownerKeys().end());
+        ChangeList list{chooseChanges(model_, *controller_, text_, keep), true};
+        if (options_.choose && !host_.choose(list))
+            return end(Outcome::Declined);
+        for (const ChangeChoice& row : list.rows)
+            if (!row.write) // no value: the kept one may be the owner's PIN
+                host_.detail(cp1251::toUtf8(row.change.name == row.change.key ? row.change.key + ": "
+                                                                               : row.change.name + " (" + row.change.key + "): ") +
+                             kKeptNote);
+        leftOut_ = list.rows.size() - writtenCount(list.rows);
+        if (leftOut_ > 0) {
+            text_ = textToWrite(model_, text_, list.rows);
+            // The controller's values can make the text longer than it takes.
+            if (const std::string reason = settingsTooLongReason(model_, text_); !reason.empty()) {
+                host_.failed(Failure{reason, "Ошибка", reason, 0, {}, false, {}});
+                return end(Outcome::Failed);
+            }
+        }
+    } else if (options_.choose) {
+        // Not read (the user went on without a backup): the list can only say
+        // what changes against the last load, and nothing can be left out.
+        ChangeList list;
+        list.againstController = false;
+        for (SettingChange& c : diffSettings(model_, options_.lastLoad, text_))
+            list.rows.push_back({std::move(c), true, false});
+        if (!host_.choose(list))
+            return end(Outcome::Declined);
+    }
+    state_ = State::Write;
+    return call([this](DeviceInterface& d) { return d.WriteSettings(text_); }, kReplyTimeoutMs);
 }
 
 } // namespace jobs

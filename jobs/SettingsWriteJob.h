@@ -1,18 +1,37 @@
 #pragma once
 // A settings text written to the controller (the editor's Send, z58ctl
 // write-settings): asked first where the window asks, the controller's own
-// settings backed up, one write, then read back: done only when all was kept.
+// settings read and backed up, the change list against them as the last
+// confirmation (rows can be left out), one write, then read back: done only
+// when all that was sent was kept.
 #include "Job.h"
 #include "ParameterList.h"
+#include "SettingsChoice.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace jobs {
 
 class SettingsWriteJob : public Job {
 public:
     struct Options {
-        bool confirm = true; // "Записать настройки в устройство?" first
-        bool backup = true;
-        bool offerTake = false; // not all kept: ask whether the editor takes what the controller kept
+        Options(bool confirm = true, bool backup = true, bool offerTake = false)
+            : confirm(confirm), backup(backup), offerTake(offerTake) {}
+        bool confirm;   // "Записать настройки в устройство?" first
+        bool backup;
+        bool offerTake; // not all kept: ask whether the editor takes what the controller kept
+        bool choose = false;    // the change list as the last confirmation (the window)
+        // Keys whose controller values stay (their rows start unchecked).
+        std::vector<std::string> keep;
+        // The text came from a file: unless the file is a backup of this very
+        // controller, the owner's values start kept.
+        bool fromFile = false;
+        std::optional<std::uint32_t> fileSerial;
+        // What the list compares against when the controller's settings could not be read.
+        std::string lastLoad;
     };
     // model: the description the read-back is compared by (borrowed).
     SettingsWriteJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string text, Options options);
@@ -20,16 +39,26 @@ public:
     const std::string& backupPath() const { return backup_; }
     // Not all kept and the user chose so: the controller's settings for the editor.
     const std::string* keptForEditor() const { return take_ ? &kept_ : nullptr; }
+    // The text that was sent (rows left out at the controller's values).
+    const std::string& sentText() const { return text_; }
+    // Rows of the change list that were left out.
+    std::size_t leftOut() const { return leftOut_; }
 
 protected:
     std::optional<Exchange> step(int result) override;
 
 private:
-    enum class State { Start, Backup, Write, Verify } state_ = State::Start;
+    std::optional<Exchange> chooseAndWrite();
+
+    enum class State { Start, Backup, Read, Write, Verify } state_ = State::Start;
     const ParameterList& model_;
     std::string text_, backup_, kept_;
     Options options_;
     bool take_ = false;
+    std::optional<std::string> controller_;
+    std::optional<std::uint32_t> serial_;
+    std::string read_;
+    std::size_t leftOut_ = 0;
 };
 
 } // namespace jobs

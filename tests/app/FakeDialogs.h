@@ -2,6 +2,9 @@
 // Answers message boxes and file dialogs from a queue and records what was asked.
 #include "Dialogs.h"
 
+#include <QDialog>
+#include <QPushButton>
+
 #include <QString>
 #include <deque>
 #include <functional>
@@ -17,6 +20,7 @@ struct FakeDialogs : Dialogs {
     std::deque<QString> files;        // empty: cancelled
     std::vector<QString> errors;
     std::function<void(QDialog*)> onModal;
+    std::deque<bool> lists;           // the answers to a write's change list; empty: Записать
     int modals = 0;
 
     Answer message(QWidget*, const QString& text, const QString& caption, Buttons buttons) override {
@@ -35,6 +39,12 @@ struct FakeDialogs : Dialogs {
         ++modals;
         if (onModal)
             onModal(w);
+        if (w->inherits("ChangesView") && w->findChild<QPushButton*>("WriteButton")) {
+            const bool write = lists.empty() || lists.front();
+            if (!lists.empty())
+                lists.pop_front();
+            write ? w->accept() : w->reject();
+        }
     }
     QString nextFile(const QString& filter, const QString& suffix) {
         lastFilter = filter;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <deque>
@@ -30,8 +31,9 @@ inline bool settled(TMainForm& f, int timeoutMs = 30000) {
 
 // Answers each real message box (QtDialogs) as it comes up with the next key
 // of the queue (Return when it is empty: OK / Yes; Escape: Cancel / No) and
-// records its caption and text. The change list is closed (Escape), its
-// title recorded.
+// records its caption and text. The change list of a write (with its
+// "Записать" button) takes a key of the queue as well; the menu's change list
+// is closed (Escape). Lists are recorded with their title and an empty text.
 class RealBoxes : public QObject {
 public:
     std::deque<int> keys;
@@ -54,14 +56,14 @@ private:
         modal->setProperty("answered", true);
         texts.push_back(box ? box->text() : QString());
         captions.push_back(modal->windowTitle());
-        if (!box) {
+        if (!box && !modal->findChild<QPushButton*>("WriteButton")) {
             QTest::keyClick(modal, Qt::Key_Escape); // its one button closes it
             return;
         }
         const int key = keys.empty() ? Qt::Key_Return : keys.front();
         if (!keys.empty())
             keys.pop_front();
-        QTest::keyClick(box, static_cast<Qt::Key>(key));
+        QTest::keyClick(box ? static_cast<QWidget*>(box) : modal, static_cast<Qt::Key>(key));
     }
     QTimer timer_;
 };

@@ -19,7 +19,7 @@
 #include <QTimer>
 #include <QTest>
 #include <QSplitter>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -42,17 +42,14 @@ struct EditorTest : ::testing::Test, IsolatedSetup {
         editor.Modified = false;
         editor.hide();
     }
-    QTreeWidgetItem* node(int group, int child = -1) {
-        QTreeWidgetItem* g = editor.Tree->topLevelItem(group);
-        return child < 0 ? g : g->child(child);
-    }
+    QModelIndex node(int group, int child = -1) { return editor.node(group, child); }
     // Selects like a user: through the tree's selection model, which may refuse.
-    void select(QTreeWidgetItem* item) { editor.Tree->setCurrentItem(item); }
+    void select(const QModelIndex& item) { editor.Tree->setCurrentIndex(item); }
     std::string value(const char* key) { return list.parameters()[static_cast<size_t>(list.IndexOfKey(key))].value; }
     // A user's click on a node's row.
-    void clickNode(QTreeWidgetItem* item) {
-        editor.Tree->scrollToItem(item);
-        QTest::mouseClick(editor.Tree->viewport(), Qt::LeftButton, {}, editor.Tree->visualItemRect(item).center());
+    void clickNode(const QModelIndex& item) {
+        editor.Tree->scrollTo(item);
+        QTest::mouseClick(editor.Tree->viewport(), Qt::LeftButton, {}, editor.Tree->visualRect(item).center());
         QApplication::processEvents();
     }
     // Clicks into the edit box, selects what it holds and types over it.
@@ -66,13 +63,13 @@ struct EditorTest : ::testing::Test, IsolatedSetup {
 } // namespace
 
 TEST_F(EditorTest, tree_of_groups_and_parameters) {
-    ASSERT_EQ(editor.Tree->topLevelItemCount(), 7);
+    ASSERT_EQ(editor.Tree->model()->rowCount(), 7);
     std::vector<int> counts;
     for (int i = 0; i < 7; ++i)
-        counts.push_back(node(i)->childCount());
+        counts.push_back(editor.Tree->model()->rowCount(node(i)));
     EXPECT_EQ(counts, (std::vector<int>{8, 12, 17, 5, 10, 4, 5}));
-    EXPECT_EQ(node(0)->text(0), "Настройки связи");
-    EXPECT_EQ(node(0, 0)->text(0), "Пин код ");
+    EXPECT_EQ(node(0).data().toString(), "Настройки связи");
+    EXPECT_EQ(node(0, 0).data().toString(), "Пин код ");
     EXPECT_EQ(editor.windowTitle(), "Редактор параметров");
     EXPECT_EQ(editor.Splitter1->size(), QSize(721, 473)) << "the client area below the menu bar";
 }
@@ -88,8 +85,8 @@ TEST_F(EditorTest, selecting_group_hides_panel_and_parameter_shows_it) {
     EXPECT_EQ(editor.SmsLabel->text(), "Set,MicLevel=8");
     select(node(1));
     EXPECT_FALSE(editor.Panel1->isVisible());
-    EXPECT_EQ(editor.CurrentParameter, nullptr);
-    EXPECT_TRUE(node(1)->isExpanded()) << "selecting a node expands it";
+    EXPECT_EQ(editor.currentParameter(), nullptr);
+    EXPECT_TRUE(editor.Tree->isExpanded(node(1))) << "selecting a node expands it";
 }
 
 TEST_F(EditorTest, refused_value_keeps_the_old_node_for_mouse_and_keyboard) {
@@ -99,7 +96,7 @@ TEST_F(EditorTest, refused_value_keeps_the_old_node_for_mouse_and_keyboard) {
     ASSERT_EQ(dialogs.asked.size(), 1u);
     EXPECT_EQ(dialogs.asked[0].text, "0 - маловато будет.");
     EXPECT_EQ(dialogs.asked[0].caption, "Ошибка");
-    EXPECT_EQ(editor.Tree->currentItem(), node(0, 6));
+    EXPECT_EQ(editor.Tree->currentIndex(), node(0, 6));
     EXPECT_EQ(editor.ValueEdit->selectedText(), "0");
     EXPECT_EQ(value("MicLevel"), "8");
 
@@ -107,19 +104,19 @@ TEST_F(EditorTest, refused_value_keeps_the_old_node_for_mouse_and_keyboard) {
     editor.Tree->setFocus();
     QApplication::processEvents(); // a user's actions are separate events
     QTest::keyClick(editor.Tree, Qt::Key_Down);
-    EXPECT_EQ(editor.Tree->currentItem(), node(0, 6));
+    EXPECT_EQ(editor.Tree->currentIndex(), node(0, 6));
     EXPECT_EQ(dialogs.asked.size(), 2u) << "asked once per key press";
     // And the mouse, on a group node too.
     QApplication::processEvents();
-    const QRect r = editor.Tree->visualItemRect(node(1));
+    const QRect r = editor.Tree->visualRect(node(1));
     QTest::mouseClick(editor.Tree->viewport(), Qt::LeftButton, {}, r.center());
-    EXPECT_EQ(editor.Tree->currentItem(), node(0, 6));
+    EXPECT_EQ(editor.Tree->currentIndex(), node(0, 6));
     EXPECT_EQ(dialogs.asked.size(), 3u) << "asked once per click";
 
     QApplication::processEvents();
     editor.ValueEdit->setText("$A");
     select(node(0, 7));
-    EXPECT_EQ(editor.Tree->currentItem(), node(0, 7));
+    EXPECT_EQ(editor.Tree->currentIndex(), node(0, 7));
     EXPECT_EQ(value("MicLevel"), "$A") << "stored as typed";
     EXPECT_TRUE(editor.Modified);
     EXPECT_EQ(editor.windowTitle(), "Редактор параметров. Настройки изменены!");
@@ -268,19 +265,19 @@ TEST_F(EditorTest, close_asks_only_after_unsaved_changes) {
 TEST_F(EditorTest, one_box_per_click_and_the_refused_text_stays_selected) {
     clickNode(node(0));
     clickNode(node(0, 6)); // MicLevel
-    ASSERT_EQ(editor.CurrentParameter, &list.parameter(static_cast<size_t>(list.IndexOfKey("MicLevel"))));
+    ASSERT_EQ(editor.currentParameter(), &list.parameter(static_cast<size_t>(list.IndexOfKey("MicLevel"))));
     typeValue("0");
     ASSERT_TRUE(editor.ValueEdit->hasFocus());
     clickNode(node(0, 7)); // the focus leaves the box and the tree asks: one action
     EXPECT_EQ(dialogs.asked.size(), 1u) << "one box for one click";
-    EXPECT_EQ(editor.Tree->currentItem(), node(0, 6));
+    EXPECT_EQ(editor.Tree->currentIndex(), node(0, 6));
     EXPECT_FALSE(editor.ValueEdit->hasFocus());
     EXPECT_EQ(editor.ValueEdit->selectedText(), "0") << "the whole refused text stays selected without the focus";
 
     QTest::keyClick(editor.Tree, Qt::Key_Down);
     QApplication::processEvents();
     EXPECT_EQ(dialogs.asked.size(), 2u) << "one box for one key press";
-    EXPECT_EQ(editor.Tree->currentItem(), node(0, 6));
+    EXPECT_EQ(editor.Tree->currentIndex(), node(0, 6));
     EXPECT_EQ(editor.ValueEdit->selectedText(), "0");
 
     clickNode(node(1)); // a group node is refused too
@@ -290,7 +287,7 @@ TEST_F(EditorTest, one_box_per_click_and_the_refused_text_stays_selected) {
     typeValue("9");
     clickNode(node(0, 7));
     EXPECT_EQ(dialogs.asked.size(), 3u);
-    EXPECT_EQ(editor.Tree->currentItem(), node(0, 7));
+    EXPECT_EQ(editor.Tree->currentIndex(), node(0, 7));
     EXPECT_EQ(value("MicLevel"), "9");
 }
 
@@ -365,14 +362,14 @@ TEST(editor_window, refused_text_stays_selected_after_a_real_message_box) {
     editor.Params = &list;
     editor.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
-    auto clickNode = [&](QTreeWidgetItem* item) {
-        editor.Tree->scrollToItem(item);
-        QTest::mouseClick(editor.Tree->viewport(), Qt::LeftButton, {}, editor.Tree->visualItemRect(item).center());
+    auto clickNode = [&](const QModelIndex& item) {
+        editor.Tree->scrollTo(item);
+        QTest::mouseClick(editor.Tree->viewport(), Qt::LeftButton, {}, editor.Tree->visualRect(item).center());
         QApplication::processEvents();
     };
-    QTreeWidgetItem* group = editor.Tree->topLevelItem(0);
+    const QModelIndex group = editor.node(0);
     clickNode(group);
-    clickNode(group->child(6));
+    clickNode(editor.node(0, 6));
     QTest::mouseClick(editor.ValueEdit, Qt::LeftButton);
     QTest::keyClick(editor.ValueEdit, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(editor.ValueEdit, "0");
@@ -385,10 +382,10 @@ TEST(editor_window, refused_text_stays_selected_after_a_real_message_box) {
         }
     });
     answer.start(20);
-    clickNode(group->child(7));
+    clickNode(editor.node(0, 7));
     QTest::qWait(200);
     EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(editor.Tree->currentItem(), group->child(6));
+    EXPECT_EQ(editor.Tree->currentIndex(), editor.node(0, 6));
     EXPECT_EQ(editor.ValueEdit->selectedText(), "0");
     editor.Modified = false;
 }

@@ -593,7 +593,7 @@ TEST_F(MainWindowTest, support_report_from_the_log_menu_and_by_its_key) {
     ASSERT_NE(item, nullptr);
     EXPECT_TRUE(menu->actions().size() > 3) << "the box's own items stay";
     QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy() && std::filesystem::exists(dir / "отчёт.html"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy() && std::filesystem::exists(std::filesystem::u8path(dir / "отчёт.html")); }, 10000));
     EXPECT_EQ(dialogs.lastSuffix, "html");
     const std::string page = readWhole(dir / "отчёт.html");
     EXPECT_NE(page.find("Серийный номер устройства 305419896"), std::string::npos) << "the window's log";
@@ -607,5 +607,5 @@ TEST_F(MainWindowTest, support_report_from_the_log_menu_and_by_its_key) {
 
     dialogs.files = {QString::fromStdString(dir / "второй.html")};
     QTest::keyClick(&f, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy() && std::filesystem::exists(dir / "второй.html"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy() && std::filesystem::exists(std::filesystem::u8path(dir / "второй.html")); }, 10000));
 }

@@ -7,6 +7,7 @@
 #include "Embedded.h"
 #include "EmulatorProcess.h"
 #include "FakeDialogs.h"
+#include "ParameterModel.h"
 #include "ParametrsEdit.h"
 #include "PortSettingStore.h"
 #include "TempDir.h"
@@ -24,7 +25,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -34,7 +35,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kDiffersRole = Qt::UserRole + 1, kChangedRole = Qt::UserRole + 2, kCountRole = Qt::UserRole + 3;
 
 struct SafetyTest : ::testing::Test, IsolatedSetup {
     FakeDialogs dialogs;
@@ -73,16 +73,17 @@ struct SafetyTest : ::testing::Test, IsolatedSetup {
         }
         QApplication::processEvents();
     }
-    static QTreeWidgetItem* nodeNamed(TParametersEditForm& editor, const QString& name) {
-        for (int g = 0; g < editor.Tree->topLevelItemCount(); ++g)
-            for (int i = 0; i < editor.Tree->topLevelItem(g)->childCount(); ++i)
-                if (editor.Tree->topLevelItem(g)->child(i)->text(0) == name)
-                    return editor.Tree->topLevelItem(g)->child(i);
-        return nullptr;
+    static QModelIndex nodeNamed(TParametersEditForm& editor, const QString& name) {
+        const QAbstractItemModel* m = editor.Tree->model();
+        for (int g = 0; g < m->rowCount(); ++g)
+            for (int i = 0; i < m->rowCount(m->index(g, 0)); ++i)
+                if (m->index(i, 0, m->index(g, 0)).data().toString() == name)
+                    return m->index(i, 0, m->index(g, 0));
+        return {};
     }
-    static void clickNode(TParametersEditForm& editor, QTreeWidgetItem* item) {
-        editor.Tree->scrollToItem(item);
-        QTest::mouseClick(editor.Tree->viewport(), Qt::LeftButton, {}, editor.Tree->visualItemRect(item).center());
+    static void clickNode(TParametersEditForm& editor, const QModelIndex& item) {
+        editor.Tree->scrollTo(item);
+        QTest::mouseClick(editor.Tree->viewport(), Qt::LeftButton, {}, editor.Tree->visualRect(item).center());
         QApplication::processEvents();
     }
     static void typeValue(TParametersEditForm& editor, const QString& text) {
@@ -101,9 +102,12 @@ struct SafetyTest : ::testing::Test, IsolatedSetup {
     static QStringList rowsOf(QDialog* w) {
         QStringList rows;
         if (auto* view = qobject_cast<ChangesView*>(w)) {
+            int key = 0; // the key, then the value before and the value after
+            while (view->Table->horizontalHeaderItem(key)->text() != "Ключ")
+                ++key;
             for (int r = 0; r < view->Table->rowCount(); ++r)
-                rows << view->Table->item(r, 2)->text() + ": " + view->Table->item(r, 3)->text() + " -> " +
-                            view->Table->item(r, 4)->text();
+                rows << view->Table->item(r, key)->text() + ": " + view->Table->item(r, key + 1)->text() + " -> " +
+                            view->Table->item(r, key + 2)->text();
             rows << view->CountLabel->text();
         }
         return rows;
@@ -195,8 +199,8 @@ TEST_F(SafetyTest, send_shows_the_changes_then_asks_then_backs_up_then_writes) {
     show(f);
     QTest::mouseClick(f.ReadButton, Qt::LeftButton); // Read, then the editor
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.asked.size() >= 2 && !editor.busy() && !f.busy(); }, 10000));
-    EXPECT_EQ(shownRows, QStringList({"MicLevel: 10 -> 12", "X: 1 -> (нет)", "Изменений: 2"}));
-    EXPECT_EQ(askedBefore, 0u) << "the list comes before the question";
+    EXPECT_EQ(shownRows, QStringList({"MicLevel: 10 -> 12", "X: 1 -> (нет)", "Изменений: 2, записать: 2 из 2"}));
+    EXPECT_EQ(askedBefore, 1u) << "the list, read from the controller, comes after the question";
     ASSERT_EQ(dialogs.texts(), (std::vector<QString>{"Записать настройки в устройство?", "Настройки записаны."}));
     const auto files = backups();
     ASSERT_EQ(files.size(), 1u);
@@ -233,19 +237,19 @@ TEST_F(SafetyTest, tree_marks_defaults_and_changes_and_counts_per_group) {
     editor.Params = &list;
     editor.setLoadedText("MicLevel=10\nAutoStart=99\n");
     show(editor);
-    QTreeWidgetItem* mic = nodeNamed(editor, kMicLevel);
-    ASSERT_NE(mic, nullptr);
-    EXPECT_TRUE(mic->data(0, kDiffersRole).toBool()) << "not at its default: bold";
-    EXPECT_FALSE(mic->data(0, kChangedRole).toBool()) << "as loaded";
-    EXPECT_EQ(mic->parent()->data(0, kCountRole).toInt(), 1);
-    EXPECT_EQ(mic->parent()->text(0), "Настройки связи") << "the node text stays the group's name";
+    const QPersistentModelIndex mic = nodeNamed(editor, kMicLevel);
+    ASSERT_TRUE(mic.isValid());
+    EXPECT_TRUE(mic.data(ParameterModel::DiffersRole).toBool()) << "not at its default: bold";
+    EXPECT_FALSE(mic.data(ParameterModel::ChangedRole).toBool()) << "as loaded";
+    EXPECT_EQ(mic.parent().data(ParameterModel::CountRole).toInt(), 1);
+    EXPECT_EQ(mic.parent().data().toString(), "Настройки связи");
 
     clickNode(editor, mic);
     typeValue(editor, "8");
-    clickNode(editor, mic->parent()->child(0)); // leaving the box commits
-    EXPECT_FALSE(mic->data(0, kDiffersRole).toBool()) << "back at its default";
-    EXPECT_TRUE(mic->data(0, kChangedRole).toBool()) << "but changed since the load";
-    EXPECT_EQ(mic->parent()->data(0, kCountRole).toInt(), 0);
+    clickNode(editor, mic.parent().model()->index(0, 0, mic.parent())); // leaving the box commits
+    EXPECT_FALSE(mic.data(ParameterModel::DiffersRole).toBool()) << "back at its default";
+    EXPECT_TRUE(mic.data(ParameterModel::ChangedRole).toBool()) << "but changed since the load";
+    EXPECT_EQ(mic.parent().data(ParameterModel::CountRole).toInt(), 0);
     editor.Modified = false;
 }
 
@@ -257,11 +261,11 @@ TEST_F(SafetyTest, filter_narrows_the_tree_and_the_toggle_shows_only_changes) {
     editor.setLoadedText("");
     show(editor);
     auto visibleParameters = [&] {
-        QStringList names;
-        for (int g = 0; g < editor.Tree->topLevelItemCount(); ++g)
-            for (int i = 0; i < editor.Tree->topLevelItem(g)->childCount(); ++i)
-                if (!editor.Tree->topLevelItem(g)->isHidden() && !editor.Tree->topLevelItem(g)->child(i)->isHidden())
-                    names << editor.Tree->topLevelItem(g)->child(i)->text(0);
+        QStringList names; // what the tree shows: its model is the filter
+        const QAbstractItemModel* m = editor.Tree->model();
+        for (int g = 0; g < m->rowCount(); ++g)
+            for (int i = 0; i < m->rowCount(m->index(g, 0)); ++i)
+                names << m->index(i, 0, m->index(g, 0)).data().toString();
         return names;
     };
     const int all = static_cast<int>(list.parameters().size());
@@ -291,15 +295,15 @@ TEST_F(SafetyTest, a_refused_value_keeps_the_selection_also_when_the_filter_woul
     TParametersEditForm editor(dialogs, nullptr);
     editor.Params = &list;
     show(editor);
-    QTreeWidgetItem* mic = nodeNamed(editor, kMicLevel);
+    const QPersistentModelIndex mic = nodeNamed(editor, kMicLevel);
     clickNode(editor, mic);
     typeValue(editor, "0");
     QTest::mouseClick(editor.FilterEdit, Qt::LeftButton);
     typeText(editor.FilterEdit, "баланс");
     QTest::qWait(20); // the edit box takes its selection back after the focus change
     ASSERT_EQ(dialogs.texts(), std::vector<QString>{"0 - маловато будет."});
-    EXPECT_EQ(editor.Tree->currentItem(), mic);
-    EXPECT_FALSE(mic->isHidden()) << "the node being corrected stays in sight";
+    EXPECT_EQ(editor.Tree->currentIndex(), mic);
+    EXPECT_TRUE(mic.isValid()) << "the node being corrected stays in sight";
     EXPECT_EQ(editor.ValueEdit->selectedText(), "0");
     editor.Modified = false;
 }
@@ -343,25 +347,32 @@ TEST_F(SafetyTest, send_through_real_boxes_writes_and_cancel_sends_nothing) {
     typeValue(editor, "12");
     boxes.keys = {Qt::Key_Escape}; // the question answered Cancel
     clickMenu(editor, editor.SendAction);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.texts.size() == 2 && !editor.busy(); }, 5000));
-    EXPECT_EQ(boxes.captions[0], "Изменения");
-    EXPECT_EQ(boxes.texts[1], "Записать настройки в устройство?");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.texts.size() == 1 && !editor.busy(); }, 5000));
+    EXPECT_EQ(boxes.texts[0], "Записать настройки в устройство?");
     EXPECT_EQ(emuLog(), "") << "Cancel sends nothing";
     EXPECT_TRUE(editor.Modified);
 
+    boxes.keys = {Qt::Key_Return, Qt::Key_Escape}; // OK, then the list's Отмена
     clickMenu(editor, editor.SendAction);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.texts.size() == 5 && !editor.busy(); }, 10000));
-    EXPECT_EQ(boxes.texts[4], "Настройки записаны.");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.texts.size() == 3 && !editor.busy(); }, 10000));
+    EXPECT_EQ(boxes.captions[2], "Изменения");
+    EXPECT_EQ(emuLog().find("\"type\":201"), std::string::npos) << "read for the list, nothing written";
+    EXPECT_TRUE(editor.Modified);
+
+    clickMenu(editor, editor.SendAction); // OK, and Записать (Return: the default button)
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.texts.size() == 6 && !editor.busy(); }, 10000));
+    EXPECT_EQ(boxes.captions[4], "Изменения");
+    EXPECT_EQ(boxes.texts[5], "Настройки записаны.");
     EXPECT_NE(emuLog().find("\"text\":\"MicLevel=12\\u000a\""), std::string::npos) << emuLog();
     EXPECT_FALSE(editor.Modified);
-    EXPECT_EQ(backups().size(), 1u);
+    EXPECT_EQ(backups().size(), 2u) << "one for each read before a write";
 }
 
 TEST_F(SafetyTest, send_to_a_controller_that_drops_a_key_says_so_and_keeps_the_changes) {
     auto emu = emulator({"--settings-text", "MicLevel=10\\n", "--drop-key", "MicLevel"});
     QtDialogs real;
     RealBoxes boxes;
-    boxes.keys = {Qt::Key_Return, Qt::Key_Escape}; // "write?" OK, "take?" Cancel (the list closes by itself)
+    boxes.keys = {Qt::Key_Return, Qt::Key_Return, Qt::Key_Escape}; // "write?" OK, the list's Записать, "take?" Cancel
     std::shared_ptr<DeviceInterface> device = std::make_shared<Device>("COM7");
     TParametersEditForm editor(real, &device);
     QStringList log;

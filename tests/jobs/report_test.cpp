@@ -6,10 +6,9 @@
 #include "ReportJob.h"
 #include "ScriptedDevice.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace {
 
@@ -17,13 +16,6 @@ using Strings = std::vector<std::string>;
 
 const char kOwnerSettings[] = "PinCod=4821\nUserNumber1=+79161234567\nUserNumber2=89035550142\nMicLevel=10\n"
                               "Balans=*100#\n";
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct ReportTest : ::testing::Test, IsolatedSetup {
     RecordingHost host;
@@ -35,7 +27,7 @@ struct ReportTest : ::testing::Test, IsolatedSetup {
         exchangeTrace().clear();
         jobs::ReportJob job(host, device, model, path, {"Z58 Service Tool", "Qt 6.4.2", std::move(log)});
         EXPECT_EQ(jobs::runToEnd(job), jobs::Outcome::Done);
-        EXPECT_EQ(slurp(path), job.html());
+        EXPECT_EQ(readWhole(path), job.html());
         return job.html();
     }
 };

@@ -169,3 +169,77 @@ TEST_F(SettingsJobs, a_write_is_done_only_when_the_controller_keeps_it) {
     EXPECT_EQ(jobs::runToEnd(kept), Outcome::Failed);
     EXPECT_EQ(kept.keptForEditor(), nullptr) << "Cancel keeps the user's values";
 }
+
+// The change list as the window's last confirmation: read once (the backup's
+// read), shown against the controller, rows left out keep its values.
+TEST_F(SettingsJobs, the_list_shows_the_controller_and_an_unchecked_row_keeps_its_value) {
+    device->settingsText = "MicLevel=10\nAutoStart=99\nPinCod=4821\n";
+    host.unchoose = {"MicLevel"};
+    jobs::SettingsWriteJob::Options o;
+    o.choose = true;
+    jobs::SettingsWriteJob job(host, device, model, "MicLevel=12\nAutoStart=1\nPinCod=1111\n", o);
+    EXPECT_EQ(jobs::runToEnd(job), Outcome::Done);
+    EXPECT_EQ(device->frames(), (Strings{"read", "serial", "write", "read"})) << "one read before the write";
+    ASSERT_EQ(host.lists.size(), 1u);
+    const auto& rows = host.lists[0].rows;
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].change.key, "PinCod");
+    EXPECT_EQ(rows[0].change.oldValue, "4821") << "the controller's value, not the last load's";
+    EXPECT_TRUE(rows[0].write && !rows[0].kept);
+    EXPECT_EQ(device->written, "PinCod=1111\nMicLevel=10\nAutoStart=1\n") << "MicLevel left as the controller has it";
+    EXPECT_EQ(job.leftOut(), 1u);
+    EXPECT_EQ(host.only("ask ").size(), 1u) << "the question comes first, the list after it";
+    EXPECT_EQ(host.events[0], "ask Внимание|Записать настройки в устройство?");
+
+    // Отмена on the list sends nothing.
+    host = RecordingHost{};
+    host.chooseAnswer = false;
+    device->calls.clear();
+    jobs::SettingsWriteJob cancelled(host, device, model, "MicLevel=12\n", o);
+    EXPECT_EQ(jobs::runToEnd(cancelled), Outcome::Declined);
+    EXPECT_EQ(device->frames(), (Strings{"read", "serial"}));
+}
+
+TEST_F(SettingsJobs, a_file_of_another_controller_keeps_the_owners_values_unless_chosen) {
+    device->settingsText = "PinCod=4821\nUserNumber1=+79161234567\nMicLevel=10\n";
+    device->serial = 305419896;
+    const std::string file = "PinCod=1111\nUserNumber1=+70000000000\nMicLevel=12\n";
+    auto sent = [&](std::optional<std::uint32_t> fileSerial) {
+        host = RecordingHost{};
+        jobs::SettingsWriteJob::Options o;
+        o.choose = true;
+        o.fromFile = true;
+        o.fileSerial = fileSerial;
+        jobs::SettingsWriteJob job(host, device, model, file, o);
+        EXPECT_EQ(jobs::runToEnd(job), Outcome::Done);
+        device->settingsText = "PinCod=4821\nUserNumber1=+79161234567\nMicLevel=10\n";
+        return device->written;
+    };
+    EXPECT_EQ(sent(std::nullopt), "PinCod=4821\nUserNumber1=+79161234567\nMicLevel=12\n") << "a file of no known controller";
+    ASSERT_EQ(host.lists.size(), 1u);
+    EXPECT_TRUE(host.lists[0].rows[0].kept);
+    EXPECT_FALSE(host.lists[0].rows[0].write);
+    EXPECT_EQ(host.only("choose "), Strings{"choose 1/3"});
+    EXPECT_EQ(sent(12345u), "PinCod=4821\nUserNumber1=+79161234567\nMicLevel=12\n") << "a backup of another controller";
+    EXPECT_EQ(sent(305419896u), file) << "this controller's own backup is written whole";
+    host.unchoose = {};
+}
+
+TEST_F(SettingsJobs, keep_without_a_backup_reads_first_and_says_which_stayed) {
+    device->settingsText = "PinCod=4821\nMicLevel=10\n";
+    jobs::SettingsWriteJob::Options o(false, false);
+    o.keep = {"PinCod"};
+    jobs::SettingsWriteJob job(host, device, model, "PinCod=1111\nMicLevel=12\n", o);
+    EXPECT_EQ(jobs::runToEnd(job), Outcome::Done);
+    EXPECT_EQ(device->frames(), (Strings{"read", "write", "read"}));
+    EXPECT_EQ(device->written, "PinCod=4821\nMicLevel=12\n");
+    EXPECT_EQ(host.only("detail "), Strings{"detail Пин код  (PinCod): значение этого устройства сохранено"});
+    EXPECT_TRUE(host.only("choose ").empty()) << "nothing to show on a terminal";
+
+    host = RecordingHost{};
+    device->results = {{"read", -2}};
+    device->calls.clear();
+    jobs::SettingsWriteJob unread(host, device, model, "PinCod=1111\n", o);
+    EXPECT_EQ(jobs::runToEnd(unread), Outcome::Failed);
+    EXPECT_EQ(device->frames(), Strings{"read"}) << "what is to be kept is not known: nothing written";
+}

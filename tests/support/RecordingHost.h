@@ -5,6 +5,8 @@
 // whole sequence a user would have seen.
 #include "JobHost.h"
 
+#include <algorithm>
+
 #include <deque>
 #include <string>
 #include <vector>
@@ -33,6 +35,18 @@ struct RecordingHost : jobs::JobHost {
         whys.push_back(f.why);
     }
     std::vector<std::string> whys;  // of each failure, in order
+    // The change lists shown; unchoose: keys the "user" unchecks; chooseAnswer: Записать / Отмена.
+    std::vector<jobs::ChangeList> lists;
+    std::vector<std::string> unchoose;
+    bool chooseAnswer = true;
+    bool choose(jobs::ChangeList& list) override {
+        events.push_back("choose " + std::to_string(writtenCount(list.rows)) + "/" + std::to_string(list.rows.size()));
+        lists.push_back(list);
+        for (auto& row : list.rows)
+            if (std::find(unchoose.begin(), unchoose.end(), row.change.key) != unchoose.end())
+                row.write = false;
+        return chooseAnswer;
+    }
     void progress(const jobs::Progress& p) override { progress_.push_back(p); }
     void changed() override { ++changes; }
 

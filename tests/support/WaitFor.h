@@ -2,13 +2,15 @@
 // Waits until a file contains a text: the emulator logs a frame after it arrived,
 // which may be just after the sender returned (a restart awaits no reply).
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
 
+// path: UTF-8 (on Windows too).
 inline std::string readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 

@@ -24,7 +24,13 @@ struct Args {
     bool json = false;      // --json
     bool noBackup = false;  // --no-backup
     bool otherType = false; // --other-type: flash a controller of another type than the image
+    std::vector<std::string> keep; // --keep KEY,...: the controller's values of these keys stay
+    bool keepOwner = false;        // --keep-owner: the PIN and the phone numbers stay
 };
+
+// The keys of --keep and --keep-owner; false (with the message) for a key the
+// description does not know.
+bool keptKeys(const Args& a, const ParameterList& model, std::vector<std::string>& keys);
 
 // Prints a Windows-1251 text to stdout as UTF-8.
 void out(const std::string& cp1251Text);

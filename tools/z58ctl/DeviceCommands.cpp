@@ -130,12 +130,17 @@ int readSettingsCommand(const Args& a) {
 
 int writeSettingsCommand(const Args& a) {
     if (a.positional.size() != 1) {
-        err("usage: z58ctl write-settings FILE");
+        err("usage: z58ctl write-settings FILE [--keep KEY,...] [--keep-owner]");
         return kUsage;
     }
     auto list = loadModel();
     if (!list)
         return kFailed;
+    jobs::SettingsWriteJob::Options options;
+    options.confirm = false;
+    options.backup = !a.noBackup;
+    if (!keptKeys(a, *list, options.keep))
+        return kUsage;
     if (!fileOperation([&] { list->LoadSettingsText(readSettingsFile(a.positional[0])); }))
         return kFailed;
     const std::string text = list->SettingsText();
@@ -144,7 +149,7 @@ int writeSettingsCommand(const Args& a) {
         return kUsage;
     }
     TerminalHost host(a);
-    jobs::SettingsWriteJob job(host, openDevice(a), *list, text, {false, !a.noBackup, false});
+    jobs::SettingsWriteJob job(host, openDevice(a), *list, text, options);
     return runJob(host, job);
 }
 

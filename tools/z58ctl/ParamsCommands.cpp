@@ -1,5 +1,6 @@
 // z58ctl commands that work on the parameter model alone.
 #include "Cli.h"
+#include "OwnerValues.h"
 #include "Cp1251.h"
 #include "Embedded.h"
 #include "ParameterList.h"
@@ -70,6 +71,18 @@ std::unique_ptr<ParameterList> loadModel() {
     }
     list->ResetToDefaults();
     return list;
+}
+
+bool keptKeys(const Args& a, const ParameterList& model, std::vector<std::string>& keys) {
+    keys = a.keep;
+    if (a.keepOwner)
+        keys.insert(keys.end(), ownerKeys().begin(), ownerKeys().end());
+    for (const std::string& key : a.keep)
+        if (model.IndexOfKey(key) < 0) {
+            err("--keep: unknown key " + key + "; see z58ctl params");
+            return false;
+        }
+    return true;
 }
 
 namespace {

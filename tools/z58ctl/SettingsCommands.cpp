@@ -3,6 +3,7 @@
 #include "BackupStore.h"
 #include "Cli.h"
 #include "Cp1251.h"
+#include "SettingsChoice.h"
 #include "FileReplace.h"
 #include "SettingsDiff.h"
 #include "SettingsFile.h"
@@ -26,11 +27,14 @@ int backupsCommand(const Args& a) {
 
 int diffCommand(const Args& a) {
     if (a.positional.empty() || a.positional.size() > 2) {
-        err("usage: z58ctl diff FILE [FILE2]");
+        err("usage: z58ctl diff FILE [FILE2] [--keep KEY,...] [--keep-owner]");
         return kTrouble;
     }
     auto list = loadModel();
     if (!list)
+        return kTrouble;
+    std::vector<std::string> keep;
+    if (!keptKeys(a, *list, keep))
         return kTrouble;
     std::string before, after;
     if (a.positional.size() == 2) {
@@ -50,9 +54,20 @@ int diffCommand(const Args& a) {
             return kTrouble;
         }
     }
-    const auto changes = diffSettings(*list, before, after);
-    out(changesText(*list, changes));
-    return changes.empty() ? kSame : kDifferent;
+    // The same rows write-settings would write or keep.
+    const auto rows = chooseChanges(*list, before, after, keep);
+    std::vector<SettingChange> written, kept;
+    for (const ChangeChoice& row : rows)
+        (row.write ? written : kept).push_back(row.change);
+    out(changesText(*list, written));
+    if (!kept.empty()) {
+        std::string lines;
+        for (const SettingChange& c : kept)
+            lines += c.group + " / " + c.name + (c.name != c.key ? " (" + c.key + ")" : std::string()) + ": " +
+                     cp1251::fromUtf8(kKeptNote) + "\n";
+        out(lines);
+    }
+    return written.empty() ? kSame : kDifferent;
 }
 
 int sheetCommand(const Args& a) {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <map>
 
 namespace cli {
@@ -78,7 +79,9 @@ const char kHelp[] =
     "  serial                 print the serial number\n"
     "  version                print device type, firmware version and build date\n"
     "  read-settings [FILE]   read the settings and save them as a settings file (stdout without FILE)\n"
-    "  write-settings FILE [--no-backup]  send the settings of a settings file to the controller\n"
+    "  write-settings FILE [--no-backup] [--keep KEY,...] [--keep-owner]  send the settings of a settings\n"
+    "                         file to the controller; --keep leaves the controller's own values of those keys,\n"
+    "                         --keep-owner those of the PIN and the four phone numbers\n"
     "  update-firmware [--yes] [--no-backup] [--other-type]  upload the carried firmware (--yes answers every\n"
     "                         question but one: a controller of another type is flashed only with --other-type)\n"
     "                         (both save the controller's settings as a backup first, unless --no-backup)\n"
@@ -87,7 +90,8 @@ const char kHelp[] =
     "  diagnostics            print the 24 diagnostic bytes in hex\n"
     "  backup                 save the controller's settings in the backups folder, print the file\n"
     "  backups                the saved backups, newest first: time, serial number, file\n"
-    "  diff FILE [FILE2]      what writing FILE would change on the controller, or FILE -> FILE2\n"
+    "  diff FILE [FILE2] [--keep KEY,...] [--keep-owner]  what writing FILE would change on the\n"
+    "                         controller (kept keys marked), or FILE -> FILE2\n"
     "                         (exit 0 the same, 1 different, 2 trouble, as diff does)\n"
     "  sheet FILE OUT.html    a printable page of the settings in FILE\n"
     "  report OUT.html        a page for support: this program, the port checks, the controller and its\n"
@@ -156,6 +160,17 @@ int main(int argc, char** rawArgv) {
             args.json = true;
         } else if (a == "--no-backup") {
             args.noBackup = true;
+        } else if (a == "--keep" && i + 1 < argc) {
+            // KEY[,KEY...]: the controller's own values of these keys stay.
+            const std::string keys = argv[++i];
+            for (size_t at = 0; at <= keys.size();) {
+                const size_t comma = std::min(keys.find(',', at), keys.size());
+                if (comma > at)
+                    args.keep.push_back(keys.substr(at, comma - at));
+                at = comma + 1;
+            }
+        } else if (a == "--keep-owner") {
+            args.keepOwner = true;
         } else if (command.empty()) {
             cli::err("unknown option " + a + "; see z58ctl --help");
             return cli::kUsage;
