@@ -316,3 +316,28 @@ TEST_F(CtlTest, report_saves_the_page_with_the_owner_masked_and_goes_on_without_
     EXPECT_EQ(ctl({"report", dir / "no folder/r.html"}).exitCode, 1);
     EXPECT_EQ(ctl({"report"}).exitCode, 2);
 }
+
+TEST_F(CtlTest, keep_and_keep_owner_leave_the_controllers_values_and_diff_marks_them) {
+    std::ofstream(dir / "other.txt", std::ios::binary) << "PinCod=1111\r\nUserNumber1=+70000000000\r\nMicLevel=12\r\n";
+    EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl", "--settings-text",
+                         "PinCod=4821\\nUserNumber1=+79161234567\\nMicLevel=10\\n"});
+    const auto diff = ctl({"--port", "COM7", "diff", dir / "other.txt", "--keep-owner"});
+    EXPECT_EQ(diff.exitCode, 1) << diff.err;
+    EXPECT_NE(diff.out.find("(MicLevel): 10 -> 12"), std::string::npos) << diff.out;
+    EXPECT_NE(diff.out.find("(PinCod): значение этого устройства сохранено"), std::string::npos) << diff.out;
+    EXPECT_EQ(diff.out.find("1111"), std::string::npos) << "a kept value is not shown as a change";
+
+    const auto keep = ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "other.txt", "--keep", "MicLevel,PinCod"});
+    EXPECT_EQ(keep.exitCode, 0) << keep.err;
+    EXPECT_NE(readWhole(dir / "emu.jsonl").find("\"text\":\"PinCod=4821\\u000aUserNumber1=+70000000000\\u000aMicLevel=10\\u000a\""),
+              std::string::npos)
+        << readWhole(dir / "emu.jsonl");
+    EXPECT_NE(keep.err.find("(MicLevel): значение этого устройства сохранено"), std::string::npos) << keep.err;
+
+    // The controller's phone number is the file's now: --keep-owner keeps that.
+    const auto owner = ctl({"--port", "COM7", "write-settings", dir / "other.txt", "--keep-owner"});
+    EXPECT_EQ(owner.exitCode, 0) << owner.err;
+    EXPECT_NE(readWhole(dir / "emu.jsonl").find("\"text\":\"PinCod=4821\\u000aUserNumber1=+70000000000\\u000aMicLevel=12\\u000a\""),
+              std::string::npos);
+    EXPECT_EQ(ctl({"--port", "COM7", "write-settings", dir / "other.txt", "--keep", "NoSuchKey"}).exitCode, 2);
+}
