@@ -11,10 +11,8 @@
 #include <cstdio>
 
 namespace {
-void settle() {
-    for (int i = 0; i < 20; ++i)
-        QApplication::processEvents();
-}
+// Long enough for a shown window's layout and first paint to have happened.
+constexpr int kSettleMs = 150;
 } // namespace
 
 Answer ScreenshotDialogs::message(QWidget*, const QString& text, const QString& caption, Buttons buttons) {
@@ -28,7 +26,6 @@ void ScreenshotDialogs::error(QWidget*, const QString& text) {
 }
 
 bool ScreenshotDialogs::save(QWidget& w, const QString& name) {
-    settle();
     const QString file = folder_ + "/" + name;
     const bool ok = w.grab().save(file, "PNG");
     std::printf("%s %s\n", ok ? "wrote" : "could not write", file.toLocal8Bit().constData());
@@ -36,17 +33,23 @@ bool ScreenshotDialogs::save(QWidget& w, const QString& name) {
     return ok;
 }
 
+// The editor is shown and left to lay itself out; a parameter with a value
+// list is selected, and once that is drawn the picture is taken.
 void ScreenshotDialogs::showModal(QDialog* window) {
     auto* editor = static_cast<TParametersEditForm*>(window);
+    editorShown_ = true;
+    editorDone_ = false;
     editor->show();
-    settle();
-    if (const QModelIndex autoStart = editor->nodeOfKey("AutoStart"); autoStart.isValid()) { // an enum with its list
-        editor->Tree->setCurrentIndex(autoStart);
-        settle();
-    }
-    save(*editor, "editor.png");
-    editor->Modified = false;
-    editor->close();
+    QTimer::singleShot(kSettleMs, editor, [this, editor] {
+        if (const QModelIndex autoStart = editor->nodeOfKey("AutoStart"); autoStart.isValid())
+            editor->Tree->setCurrentIndex(autoStart);
+        QTimer::singleShot(kSettleMs, editor, [this, editor] {
+            save(*editor, "editor.png");
+            editor->Modified = false;
+            editor->close();
+            editorDone_ = true;
+        });
+    });
 }
 
 // Runs f once the window's exchanges have ended; the event loop goes on meanwhile.
@@ -58,14 +61,31 @@ void ScreenshotDialogs::whenIdle(TMainForm& form, std::function<void()> f) {
     QTimer::singleShot(20, &form, [this, &form, f = std::move(f)]() mutable { whenIdle(form, std::move(f)); });
 }
 
+void ScreenshotDialogs::whenTrue(QObject* context, std::function<bool()> ready, std::function<void()> f) {
+    if (ready()) {
+        f();
+        return;
+    }
+    QTimer::singleShot(20, context, [this, context, ready = std::move(ready), f = std::move(f)]() mutable {
+        whenTrue(context, std::move(ready), std::move(f));
+    });
+}
+
 void ScreenshotDialogs::run(TMainForm& form, TParametersEditForm&) {
     QDir().mkpath(folder_);
-    save(form, "main.png");
-    form.GetVersionButtonClick();
-    form.GetSerialButtonClick();
-    whenIdle(form, [this, &form] {
-        save(form, "main-after-version.png");
-        form.ReadButtonClick();
-        whenIdle(form, [this] { QApplication::exit(ok_ ? 0 : 1); });
+    QTimer::singleShot(kSettleMs, &form, [this, &form] {
+        save(form, "main.png");
+        form.GetVersionButtonClick();
+        form.GetSerialButtonClick();
+        whenIdle(form, [this, &form] {
+            QTimer::singleShot(kSettleMs, &form, [this, &form] {
+                save(form, "main-after-version.png");
+                editorShown_ = false;
+                form.ReadButtonClick();
+                // Ends also when the read failed and no editor came (its box said why).
+                whenTrue(&form, [this, &form] { return !form.busy() && (editorDone_ || !editorShown_); },
+                         [this] { QApplication::exit(ok_ && editorShown_ ? 0 : 1); });
+            });
+        });
     });
 }

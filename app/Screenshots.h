@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class QObject;
 class TMainForm;
 class TParametersEditForm;
 
@@ -23,7 +24,11 @@ public:
 
 private:
     void whenIdle(TMainForm& form, std::function<void()> f);
+    // Runs f once ready() holds, checking every few ms with the event loop going on.
+    void whenTrue(QObject* context, std::function<bool()> ready, std::function<void()> f);
     bool save(QWidget& w, const QString& name);
     QString folder_;
     bool ok_ = true;
+    bool editorShown_ = false;
+    bool editorDone_ = false; // the editor's picture is taken
 };
