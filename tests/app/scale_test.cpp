@@ -1,0 +1,235 @@
+// The windows at the display scale this run has (QT_SCALE_FACTOR on Linux, the
+// Windows display setting under Wine): every text inside its own widget, and
+// the glyphs whole.
+#include "ChangesView.h"
+#include "Embedded.h"
+#include "FakeDialogs.h"
+#include "ParameterModel.h"
+#include "ParametrsEdit.h"
+#include "TempDir.h"
+#include "WindowDriving.h"
+#include "Z58main.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionGroupBox>
+#include <QTableWidget>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString scaleNote() {
+    return QString("scale %1, %2 dpi").arg(qApp->devicePixelRatio()).arg(QGuiApplication::primaryScreen()->logicalDotsPerInch());
+}
+
+std::string where(const QWidget* w, const QString& text) {
+    return (w->objectName() + " \"" + text + "\" at " + scaleNote()).toStdString();
+}
+
+// Each line of a label, and the lines together, within its contents.
+void checkLabel(const QLabel* l) {
+    if (l->text().isEmpty() || l->textFormat() == Qt::RichText)
+        return;
+    const QFontMetrics fm(l->font());
+    const QRect room = l->contentsRect();
+    if (l->wordWrap()) {
+        const QRect need = fm.boundingRect(room, int(l->alignment()) | Qt::TextWordWrap, l->text());
+        EXPECT_LE(need.height(), room.height()) << where(l, l->text());
+        return;
+    }
+    const QStringList lines = l->text().split('\n');
+    for (const QString& line : lines)
+        EXPECT_LE(fm.horizontalAdvance(line), room.width()) << where(l, line);
+    EXPECT_LE(fm.height() + fm.lineSpacing() * (lines.size() - 1), room.height()) << where(l, l->text());
+}
+
+void checkButton(const QPushButton* b) {
+    if (b->text().isEmpty())
+        return;
+    const QFontMetrics fm(b->font());
+    const int margins = 2 * b->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b);
+    QString text = b->text();
+    text.remove('&');
+    EXPECT_LE(fm.horizontalAdvance(text) + margins, b->width()) << where(b, text);
+    EXPECT_LE(fm.height(), b->height()) << where(b, text);
+}
+
+void checkGroupBox(const QGroupBox* g) {
+    if (g->title().isEmpty())
+        return;
+    QStyleOptionGroupBox opt;
+    opt.initFrom(g);
+    opt.text = g->title();
+    opt.lineWidth = 1;
+    opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    opt.textAlignment = g->alignment();
+    const QRect label = g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
+    // The ink of the title (its padding spaces are the style's business).
+    EXPECT_GE(label.width(), QFontMetrics(g->font()).horizontalAdvance(g->title().trimmed())) << where(g, g->title());
+    EXPECT_TRUE(g->rect().contains(label)) << where(g, g->title());
+}
+
+void checkCheckBox(const QCheckBox* c) { EXPECT_LE(c->sizeHint().width(), c->width()) << where(c, c->text()); }
+
+void checkCombo(const QComboBox* c) {
+    QStyleOptionComboBox opt;
+    opt.initFrom(c);
+    opt.editable = c->isEditable();
+    opt.currentText = c->currentText();
+    const QRect field = c->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, c);
+    EXPECT_LE(QFontMetrics(c->font()).horizontalAdvance(c->currentText()), field.width()) << where(c, c->currentText());
+    EXPECT_LE(QFontMetrics(c->font()).height(), field.height()) << where(c, c->currentText());
+}
+
+void checkLineEdit(const QLineEdit* e) {
+    EXPECT_LE(QFontMetrics(e->font()).height(), e->height()) << where(e, e->text());
+}
+
+void checkMenuBar(const QMenuBar* bar) {
+    for (QAction* a : bar->actions()) {
+        const QRect r = bar->actionGeometry(a);
+        QString text = a->text();
+        text.remove('&');
+        EXPECT_FALSE(r.isEmpty()) << where(bar, text) << ": every entry on the bar, none in an overflow";
+        EXPECT_TRUE(bar->rect().contains(r)) << where(bar, text);
+        EXPECT_GE(r.width(), QFontMetrics(bar->font()).horizontalAdvance(text)) << where(bar, text);
+    }
+}
+
+void checkTree(const QTreeView* tree) {
+    QFont bold = tree->font();
+    bold.setBold(true);
+    const int need = QFontMetrics(bold).height();
+    const QAbstractItemModel* m = tree->model();
+    for (int g = 0; g < m->rowCount(); ++g) {
+        const QModelIndex group = m->index(g, 0);
+        EXPECT_GE(tree->visualRect(group).height(), need) << where(tree, group.data().toString());
+        for (int i = 0; tree->isExpanded(group) && i < m->rowCount(group); ++i)
+            EXPECT_GE(tree->visualRect(m->index(i, 0, group)).height(), need)
+                << where(tree, m->index(i, 0, group).data().toString());
+    }
+}
+
+// Every visible text widget of a shown window.
+void checkWindow(QWidget& w) {
+    for (auto* l : w.findChildren<QLabel*>())
+        if (l->isVisible())
+            checkLabel(l);
+    for (auto* b : w.findChildren<QPushButton*>())
+        if (b->isVisible())
+            checkButton(b);
+    for (auto* g : w.findChildren<QGroupBox*>())
+        if (g->isVisible())
+            checkGroupBox(g);
+    for (auto* c : w.findChildren<QCheckBox*>())
+        if (c->isVisible())
+            checkCheckBox(c);
+    for (auto* c : w.findChildren<QComboBox*>())
+        if (c->isVisible())
+            checkCombo(c);
+    for (auto* e : w.findChildren<QLineEdit*>())
+        if (e->isVisible() && !qobject_cast<QComboBox*>(e->parentWidget()))
+            checkLineEdit(e);
+    for (auto* bar : w.findChildren<QMenuBar*>())
+        if (bar->isVisible())
+            checkMenuBar(bar);
+    for (auto* t : w.findChildren<QTreeView*>())
+        if (t->isVisible())
+            checkTree(t);
+}
+
+// How much ink each half of the first glyph of a rendered text has: a round
+// "О" has as much on its left as on its right. A glyph that lost its left
+// stroke (as Tahoma did under a scaled display) has far less on the left.
+std::pair<long, long> glyphHalves(const QFont& font) {
+    QLabel probe("О");
+    probe.setFont(font);
+    probe.setAutoFillBackground(true);
+    QPalette p = probe.palette();
+    p.setColor(QPalette::Window, Qt::white);
+    p.setColor(QPalette::WindowText, Qt::black);
+    probe.setPalette(p);
+    probe.adjustSize();
+    probe.resize(probe.width() + 8, probe.height());
+    probe.show();
+    (void)QTest::qWaitForWindowExposed(&probe);
+    const QImage img = probe.grab().toImage().convertToFormat(QImage::Format_Grayscale8);
+    int left = img.width(), right = -1;
+    std::vector<long> column(static_cast<size_t>(img.width()), 0);
+    for (int x = 0; x < img.width(); ++x)
+        for (int y = 0; y < img.height(); ++y)
+            column[static_cast<size_t>(x)] += 255 - qGray(img.pixel(x, y));
+    for (int x = 0; x < img.width(); ++x)
+        if (column[static_cast<size_t>(x)] > 0) {
+            left = std::min(left, x);
+            right = std::max(right, x);
+        }
+    long a = 0, b = 0;
+    for (int x = left; x <= right; ++x)
+        (2 * x < left + right ? a : b) += column[static_cast<size_t>(x)];
+    return {a, b};
+}
+
+struct DisplayScale : ::testing::Test, IsolatedSetup {
+    FakeDialogs dialogs;
+};
+
+} // namespace
+
+TEST_F(DisplayScale, every_text_of_the_main_window_and_the_editor_fits_its_widget) {
+    TMainForm f(dialogs);
+    TParametersEditForm editor(dialogs, &f.CurrentDevice, &f);
+    f.setEditor(&editor);
+    shown(f);
+    checkWindow(f);
+
+    ParameterList list{embeddedText("PARAMETER_LIST")};
+    list.LoadSettingsText("MicLevel=10\nAutoStart=99\n");
+    editor.Params = &list;
+    shown(editor);
+    for (const char* key : {"AutoStart", "MicLevel"}) { // a value list, then an edit box
+        editor.Tree->setCurrentIndex(editor.nodeOfKey(key));
+        checkWindow(editor);
+    }
+    editor.Modified = false;
+}
+
+TEST_F(DisplayScale, the_change_list_and_a_message_box_fit_their_texts) {
+    ParameterList list{embeddedText("PARAMETER_LIST")};
+    jobs::ChangeList changes{chooseChanges(list, "MicLevel=10\nPinCod=4821\n", "MicLevel=12\nPinCod=1111\n", {"PinCod"}), true};
+    ChangesView view(list, changes, nullptr);
+    shown(view);
+    checkWindow(view);
+    for (int c = 0; c < view.Table->columnCount(); ++c)
+        EXPECT_GE(view.Table->columnWidth(c),
+                  QFontMetrics(view.Table->font()).horizontalAdvance(view.Table->horizontalHeaderItem(c)->text()))
+            << view.Table->horizontalHeaderItem(c)->text().toStdString() << " at " << scaleNote().toStdString();
+
+    QMessageBox box(QMessageBox::Warning, "Внимание",
+                    "Тип устройства «Z99_r1» не совпадает с типом прошивки «QV_r2».\n"
+                    "Загрузка чужой прошивки может вывести устройство из строя.\nПродолжить?",
+                    QMessageBox::Yes | QMessageBox::No);
+    shown(box);
+    checkWindow(box);
+}
+
+TEST_F(DisplayScale, glyphs_are_drawn_whole) {
+    TMainForm f(dialogs);
+    shown(f);
+    for (const QFont& font : {f.font(), f.BlowUpdateButton->font()}) {
+        const auto [left, right] = glyphHalves(font);
+        ASSERT_GT(left + right, 0) << "nothing drawn";
+        EXPECT_GT(left * 10, right * 7) << "the left stroke of \"О\" is missing: " << left << " vs " << right << " in "
+                                       << font.family().toStdString() << " at " << scaleNote().toStdString();
+        EXPECT_GT(right * 10, left * 7) << left << " vs " << right;
+    }
+}
