@@ -2,10 +2,10 @@
 #include "Dialogs.h"
 #include "ParametrsEdit.h"
 #include "Screenshots.h"
+#include "WindowFont.h"
 #include "Z58main.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <QWidget>
@@ -31,17 +31,6 @@ public:
 private:
     Dialogs& dialogs_;
 };
-
-// Tahoma where it exists; otherwise a font with Cyrillic.
-QFont windowFont() {
-    const QStringList families = QFontDatabase::families();
-    for (const char* name : {"Tahoma", "DejaVu Sans", "Liberation Sans"})
-        if (families.contains(name))
-            return QFont(name, 8);
-    QFont f = QApplication::font();
-    f.setPointSize(8);
-    return f;
-}
 
 } // namespace
 

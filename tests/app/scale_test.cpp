@@ -7,6 +7,7 @@
 #include "ParameterModel.h"
 #include "ParametrsEdit.h"
 #include "TempDir.h"
+#include "WindowFont.h"
 #include "WindowDriving.h"
 #include "Z58main.h"
 
@@ -179,8 +180,12 @@ std::pair<long, long> glyphHalves(const QFont& font) {
     return {a, b};
 }
 
+// With the program's own window font, as the program sets it.
 struct DisplayScale : ::testing::Test, IsolatedSetup {
     FakeDialogs dialogs;
+    QFont before = QApplication::font();
+    DisplayScale() { QApplication::setFont(windowFont()); }
+    ~DisplayScale() override { QApplication::setFont(before); }
 };
 
 } // namespace
