@@ -29,7 +29,7 @@
 namespace {
 
 QString scaleNote() {
-    return QString("scale %1, %2 dpi").arg(qApp->devicePixelRatio()).arg(QGuiApplication::primaryScreen()->logicalDotsPerInch());
+    return QString("scale %1 on %2").arg(qApp->devicePixelRatio()).arg(QGuiApplication::platformName());
 }
 
 std::string where(const QWidget* w, const QString& text) {
@@ -186,6 +186,14 @@ struct DisplayScale : ::testing::Test, IsolatedSetup {
     QFont before = QApplication::font();
     DisplayScale() { QApplication::setFont(windowFont()); }
     ~DisplayScale() override { QApplication::setFont(before); }
+    void SetUp() override {
+#ifdef _WIN32
+        // Windows' offscreen platform has fonts of its own; what a user sees is
+        // drawn by the windows platform, where the Windows stage runs these tests.
+        if (QGuiApplication::platformName() != "windows")
+            GTEST_SKIP() << "measured on the windows platform";
+#endif
+    }
 };
 
 } // namespace
