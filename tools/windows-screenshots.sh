@@ -2,7 +2,8 @@
 # Framed pictures of the Windows desktop program under Wine: the program runs in
 # a Wine desktop on Xvfb against an emulated controller on COM7 and is clicked
 # like a user would (main window after Version and Serial number, the editor on
-# AutoStart, the sound question's message box). Wine draws the frames, Tahoma
+# AutoStart, the sound question's message box; main window and editor again at
+# 150 %). Wine draws the frames, Tahoma
 # comes from fonts-wine, Verdana is mapped to DejaVu Sans.
 #   tools/windows-screenshots.sh SOURCE WORKFOLDER
 set -euo pipefail
@@ -20,7 +21,7 @@ wine reg add 'HKLM\SOFTWARE\KM\QV_USB_PORT' /v Port /d COM7 /f >/dev/null 2>&1
 "$NATIVE/tools/z58emu" --version 001.050 --settings-text 'PinCod=1234\nMicLevel=10\nAutoStart=99\n' \
     > "$WORK/shots-emu.out" 2>/dev/null &
 emu=$!
-Xvfb :94 -screen 0 1024x768x24 -nolisten tcp > "$WORK/shots-xvfb.log" 2>&1 &
+Xvfb :94 -screen 0 1280x1024x24 -nolisten tcp > "$WORK/shots-xvfb.log" 2>&1 &
 xvfb=$!
 stop() { kill "$emu" "$xvfb" 2>/dev/null || true; }
 trap stop EXIT
@@ -41,15 +42,49 @@ click 232 277        # Версия ПО
 click 84 277         # Серийный номер
 shot win-main.png
 click 158 199 1.5    # Загрузить настройки из устройства: the editor
-ex=18 ey=114 row=15  # the editor's first tree row, in desktop coordinates
-# The first group opens with the editor: "Автозапуск" is row 12; once it is
-# selected the first group closes and its "Тип атозапуска" is row 12 too.
-xdotool mousemove $((ex + 60)) $((ey + 12 * row)) click 1; sleep 0.5
-xdotool mousemove $((ex + 80)) $((ey + 12 * row)) click 1; sleep 0.8
+# From the keyboard, as at any scale: the filter has the focus; the key finds
+# "Тип атозапуска", Down selects it, and the filter is emptied again.
+pick_autostart() {
+    xdotool type --delay 60 AutoStart; sleep 0.3
+    xdotool key Down; sleep 0.3
+    xdotool key shift+Tab shift+Tab ctrl+a BackSpace; sleep 0.8
+}
+pick_autostart
 shot win-editor.png
-xdotool key Escape; sleep 0.8
+# A change, then Send from the menu with Alt: the question, and the change list
+# read from the controller. Отмена leaves it, the editor closes without saving.
+xdotool type --delay 60 MicLevel; sleep 0.3
+xdotool key Down Tab ctrl+a; xdotool type 12; xdotool key Tab; sleep 0.3
+xdotool key alt; sleep 0.3; xdotool key Right Return; sleep 0.8
+xdotool key Return; sleep 1.5   # "Записать настройки в устройство?" OK
+shot win-changes.png
+xdotool key Escape; sleep 0.8   # Отмена: nothing written
+xdotool key Escape; sleep 0.8   # close the editor...
+xdotool key Return; sleep 0.8   # ...without saving
 click 158 168 1      # Обновить звук: the question
 shot win-message.png
 xdotool key Escape; sleep 0.3
 wineserver -k 2>/dev/null || true
-for f in win-main.png win-editor.png win-message.png; do [ -s "$OUT/$f" ] || { echo "no picture $f" >&2; exit 1; }; done
+
+# The same at 150 % (LogPixels 144): the fixed layouts grow as a whole, so every
+# offset above grows by half.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+W=1140 H=930
+DISPLAY=:94 wine explorer /desktop=z58,${W}x${H} "$WIN/dist/z58config.exe" > "$WORK/shots-wine-150.log" 2>&1 &
+for _ in $(seq 200); do xdotool search --name "z58 - Wine desktop" >/dev/null 2>&1 && break; sleep 0.1; done
+sleep 3
+big() { echo $(( $1 * 3 / 2 )); }
+cx=$(( W / 2 - $(big 160) )) cy=$(( H / 2 - $(big 230) ))
+click() { xdotool mousemove $((cx + $(big $1))) $((cy + $(big $2))) click 1; sleep "${3:-0.8}"; }
+click 232 277        # Версия ПО
+click 84 277         # Серийный номер
+shot win-main-150.png
+click 158 199 1.5    # the editor
+pick_autostart
+shot win-editor-150.png
+xdotool key Escape; sleep 0.5
+wineserver -k 2>/dev/null || true
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+for f in win-main.png win-editor.png win-changes.png win-message.png win-main-150.png win-editor-150.png; do
+    [ -s "$OUT/$f" ] || { echo "no picture $f" >&2; exit 1; }
+done

@@ -111,6 +111,31 @@ for suite in "${suites[@]}"; do
     echo "   $status"
 done
 
+# The windows at every display scale, drawn by the real Windows platform (Wine's
+# GDI and DirectWrite, Tahoma from fonts-wine) on Xvfb: LogPixels 96, 120, 144, 192.
+if [ "$gui" = ON ]; then
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    Xvfb :95 -screen 0 1600x1200x24 -nolisten tcp > "$WORK/scale-xvfb.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do [ -e /tmp/.X11-unix/X95 ] && break; sleep 0.05; done
+    for dpi in 96 120 144 192; do
+        echo "== gui_tests DisplayScale at $dpi dpi (Wine, windows platform)"
+        wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+        wineserver -k 2>/dev/null || true # the DPI is read when Wine starts anew
+        if DISPLAY=:95 Z58_TEST_PLATFORM=windows wine "$WIN/tests/gui_tests.exe" --gtest_filter='DisplayScale.*' \
+               > "$WORK/scale-$dpi.log" 2>&1; then
+            echo "   ok"
+        else
+            grep -E 'Failure|Expected|actual|at scale|FAILED' "$WORK/scale-$dpi.log" | head -n 40
+            echo "   FAILED"
+            failed=$((failed + 1))
+        fi
+        n=$(grep -oE '^\[==========\] [0-9]+ tests? from' "$WORK/scale-$dpi.log" | tail -1 | grep -oE '[0-9]+' | head -1 || echo 0)
+        total=$((total + ${n:-0}))
+    done
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+fi
+
 if [ "$gui" = ON ] && [ "$failed" -eq 0 ]; then
     "$ROOT/tools/windows-screenshots.sh" "$ROOT" "$WORK" || failed=$((failed + 1))
 fi
