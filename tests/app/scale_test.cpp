@@ -7,6 +7,7 @@
 #include "ParameterModel.h"
 #include "ParametrsEdit.h"
 #include "TempDir.h"
+#include "WaitNote.h"
 #include "WindowFont.h"
 #include "WindowDriving.h"
 #include "Z58main.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -239,6 +241,31 @@ TEST_F(DisplayScale, the_change_list_and_a_message_box_fit_their_texts) {
                     QMessageBox::Yes | QMessageBox::No);
     shown(box);
     checkWindow(box);
+}
+
+TEST_F(DisplayScale, the_waiting_line_and_the_search_box_fit_their_texts) {
+    TMainForm f(dialogs);
+    shown(f);
+    QElapsedTimer since;
+    since.start();
+    {
+        WaitNote wait(&f, 20000, false, since);
+        QLabel* line = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (line = f.findChild<QLabel*>("WaitLine")) && line->isVisible(); }, 3000));
+        checkWindow(f);
+    }
+    WaitNote search(&f, 4000, true, since);
+    search.setPort("COM254");
+    QWidget* box = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "SearchBox" && w->isVisible())
+                box = w;
+        return box != nullptr;
+    }, 3000));
+    QTest::qWait(50);
+    checkWindow(*box);
+    QApplication::restoreOverrideCursor();
 }
 
 TEST_F(DisplayScale, glyphs_are_drawn_whole) {
