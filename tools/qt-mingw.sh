@@ -21,9 +21,10 @@ FLAGS=(
     -DBUILD_SHARED_LIBS=OFF
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
     -DINPUT_opengl=no -DFEATURE_vulkan=OFF
-    # direct2d off needs directwrite3 off too: 6.4.2 otherwise fails to link
-    # QWindowsDirectWriteFontDatabase.
-    -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF
+    # direct2d and directwrite3 stay on (their defaults): without direct2d the
+    # Windows plugin has no DirectWrite font engine at all, and every scaled
+    # display (125 %, 150 %) would draw its text through GDI with a world
+    # transform, which is not what Qt does on Windows elsewhere.
     -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF
     -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
     # Debian's +dfsg tarball drops src/3rdparty/wintab, which tablet support includes.
@@ -49,6 +50,20 @@ if [ -f "$PREFIX/.z58-complete" ]; then
 fi
 rm -rf "$PREFIX"
 mkdir -p "$CACHE"
+
+# Prebuilt tarballs known to hold this very recipe (sha256). One of another
+# recipe (the older one without Direct2D has no DirectWrite font engine) is left
+# aside and Qt is built from source.
+RECIPE_TARBALLS=()
+if [ -n "${Z58_QT_MINGW_TARBALL:-}" ] && [ -f "$Z58_QT_MINGW_TARBALL" ]; then
+    have=$(sha256sum "$Z58_QT_MINGW_TARBALL" | cut -d' ' -f1)
+    known=no
+    for sum in "${RECIPE_TARBALLS[@]}"; do [ "$sum" = "$have" ] && known=yes; done
+    if [ "$known" = no ]; then
+        log "$Z58_QT_MINGW_TARBALL was built with other flags than these: building from source"
+        unset Z58_QT_MINGW_TARBALL
+    fi
+fi
 
 if [ -n "${Z58_QT_MINGW_TARBALL:-}" ]; then
     tarball=$Z58_QT_MINGW_TARBALL

@@ -19,8 +19,9 @@ if ! QT=$("$ROOT/tools/qt-mingw.sh"); then
     echo "!! window tests are SKIPPED in this run (the core and z58ctl.exe are still built and tested)." >&2
     gui=OFF
 fi
-# A build folder configured without Qt's toolchain cannot take it later.
-if [ -f "$WIN/CMakeCache.txt" ] && ! grep -q "qt.toolchain.cmake" "$WIN/CMakeCache.txt" && [ "$gui" = ON ]; then
+# A build folder configured without Qt's toolchain, or with another Qt (another
+# recipe), cannot take this one later: its cache keeps the old Qt's packages.
+if [ -f "$WIN/CMakeCache.txt" ] && [ "$gui" = ON ] && ! grep -q "Qt6_DIR:PATH=$QT/" "$WIN/CMakeCache.txt"; then
     rm -rf "$WIN/CMakeCache.txt" "$WIN/CMakeFiles"
 fi
 toolchain=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake")
