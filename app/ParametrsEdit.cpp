@@ -3,10 +3,9 @@
 #include "ChangesView.h"
 #include "Cp1251.h"
 #include "DeviceInterface.h"
-#include "ParameterModel.h"
-#include "SettingsChoice.h"
 #include "Dialogs.h"
 #include "FileReplace.h"
+#include "ParameterModel.h"
 #include "SettingsFile.h"
 #include "SettingsLimit.h"
 #include "SettingsSheet.h"
@@ -29,8 +28,8 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QTimer>
-#include <QTreeView>
 #include <QKeyEvent>
+#include <QTreeView>
 #include <QValidator>
 #include <QVBoxLayout>
 #include <algorithm>
