@@ -69,13 +69,11 @@ std::optional<Exchange> FirmwareJob::step(int result) {
             return stop(Outcome::Declined);
         state_ = State::Backup;
         // The update may reset the settings: keep them first, to offer them back.
-        if (options_.backup)
-            return enter(std::make_unique<BackupJob>(host_, device_, BackupJob::Mode::BeforeOverwrite));
-        return step(0);
+        return backUpFirst(options_.backup);
     }
 
     case State::Backup:
-        if (const auto* backup = static_cast<const BackupJob*>(finishedChild())) {
+        if (const BackupJob* backup = finishedBackup()) {
             if (backup->outcome() == Outcome::Declined)
                 return stop(Outcome::Declined);
             backup_ = backup->path();

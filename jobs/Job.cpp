@@ -1,5 +1,6 @@
 #include "Job.h"
 
+#include "BackupJob.h"
 #include "PortProblem.h"
 
 namespace jobs {
@@ -34,6 +35,14 @@ std::optional<Exchange> Job::afterChild(std::optional<Exchange> next) {
     finished_ = std::move(child_);
     return step(0);
 }
+
+std::optional<Exchange> Job::backUpFirst(bool wanted) {
+    if (wanted)
+        return enter(std::make_unique<BackupJob>(host_, device_, BackupJob::Mode::BeforeOverwrite));
+    return step(0);
+}
+
+const BackupJob* Job::finishedBackup() const { return dynamic_cast<const BackupJob*>(finished_.get()); }
 
 Exchange Job::call(std::function<int(DeviceInterface&)> op, std::uint32_t limitMs, Pace pace) {
     Exchange e;

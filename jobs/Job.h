@@ -15,6 +15,8 @@
 
 namespace jobs {
 
+class BackupJob;
+
 // When the exchange is to run: at once, or at the next tick of an upload's
 // pacing (firmware 1 ms, sound 10 ms, as the controller is used to).
 enum class Pace { Now, FirmwareTick, SoundTick };
@@ -62,6 +64,11 @@ protected:
     // called with 0 when it has ended, and finishedChild() tells how.
     std::optional<Exchange> enter(std::unique_ptr<Job> child);
     const Job* finishedChild() const { return finished_.get(); }
+    // The controller's settings backed up before an overwrite, as a child job
+    // (wanted false: the next step at once); finishedBackup() then tells how it
+    // went, or is null when none was taken.
+    std::optional<Exchange> backUpFirst(bool wanted);
+    const BackupJob* finishedBackup() const;
     // An exchange of the device, run on the exchange thread.
     Exchange call(std::function<int(DeviceInterface&)> op, std::uint32_t limitMs, Pace pace = Pace::Now);
     // Why the port of the last failed exchange cannot be used, where the OS

@@ -23,11 +23,9 @@ std::optional<Exchange> SettingsWriteJob::step(int result) {
                                 "Записать настройки в устройство?"}))
             return end(Outcome::Declined);
         state_ = State::Backup;
-        if (options_.backup)
-            return enter(std::make_unique<BackupJob>(host_, device_, BackupJob::Mode::BeforeOverwrite));
-        return step(0);
+        return backUpFirst(options_.backup);
     case State::Backup:
-        if (const auto* backup = static_cast<const BackupJob*>(finishedChild())) {
+        if (const BackupJob* backup = finishedBackup()) {
             if (backup->outcome() == Outcome::Declined)
                 return end(Outcome::Declined);
             backup_ = backup->path();

@@ -201,6 +201,12 @@ void forEachSetting(std::string_view text, const std::function<void(std::string_
     }
 }
 
+std::map<std::string, std::string> settingsValues(std::string_view text) {
+    std::map<std::string, std::string> values;
+    forEachSetting(text, [&](std::string_view key, std::string_view value) { values[std::string(key)] = std::string(value); });
+    return values;
+}
+
 void ParameterList::LoadSettingsText(std::string_view text) {
     ResetToDefaults();
     forEachSetting(text, [this](std::string_view key, std::string_view value) { SetValueByKey(key, value); });

@@ -3,6 +3,7 @@
 // current value, built from the parameter description document. All texts are
 // Windows-1251 bytes as the document and the controller carry them.
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,3 +88,5 @@ std::string processDescription(std::string text);
 // Every key=value line of a settings text, by the loading rules: lines end at
 // any run of CR and LF, the first '=' divides, a line without '=' is skipped.
 void forEachSetting(std::string_view text, const std::function<void(std::string_view key, std::string_view value)>& take);
+// key -> value of a settings text; later lines override earlier ones, as on loading.
+std::map<std::string, std::string> settingsValues(std::string_view text);

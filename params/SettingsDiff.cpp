@@ -4,19 +4,8 @@
 
 #include <map>
 
-namespace {
-
-// key -> value; later lines override earlier ones, as on loading.
-std::map<std::string, std::string> settingsMap(const std::string& text) {
-    std::map<std::string, std::string> values;
-    forEachSetting(text, [&](std::string_view key, std::string_view value) { values[std::string(key)] = std::string(value); });
-    return values;
-}
-
-} // namespace
-
 std::vector<SettingChange> diffSettings(const ParameterList& model, const std::string& before, const std::string& after) {
-    auto oldValues = settingsMap(before), newValues = settingsMap(after);
+    auto oldValues = settingsValues(before), newValues = settingsValues(after);
     std::vector<SettingChange> rows;
     for (const Parameter& p : model.parameters()) {
         auto o = oldValues.find(p.key), n = newValues.find(p.key);

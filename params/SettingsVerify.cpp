@@ -7,12 +7,6 @@
 
 namespace {
 
-std::map<std::string, std::string> settingsMap(const std::string& text) {
-    std::map<std::string, std::string> values;
-    forEachSetting(text, [&](std::string_view key, std::string_view value) { values[std::string(key)] = std::string(value); });
-    return values;
-}
-
 bool sameValue(ParameterType type, const std::string& a, const std::string& b) {
     if (a == b)
         return true;
@@ -30,7 +24,7 @@ bool sameValue(ParameterType type, const std::string& a, const std::string& b) {
 } // namespace
 
 std::vector<UnkeptSetting> unkeptSettings(const ParameterList& model, const std::string& sent, const std::string& kept) {
-    auto sentValues = settingsMap(sent), keptValues = settingsMap(kept);
+    auto sentValues = settingsValues(sent), keptValues = settingsValues(kept);
     std::vector<UnkeptSetting> out;
     for (const Parameter& p : model.parameters()) {
         auto s = sentValues.find(p.key), k = keptValues.find(p.key);
