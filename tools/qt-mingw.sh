@@ -54,7 +54,9 @@ mkdir -p "$CACHE"
 # Prebuilt tarballs known to hold this very recipe (sha256). One of another
 # recipe (the older one without Direct2D has no DirectWrite font engine) is left
 # aside and Qt is built from source.
-RECIPE_TARBALLS=()
+RECIPE_TARBALLS=(
+    74c8d307f6d5627a6fea1990f18d7ace9c1548d4071d6ed0052bdb1d270eda2f # 2026-12-09, Direct2D and DirectWrite 3 on
+)
 if [ -n "${Z58_QT_MINGW_TARBALL:-}" ] && [ -f "$Z58_QT_MINGW_TARBALL" ]; then
     have=$(sha256sum "$Z58_QT_MINGW_TARBALL" | cut -d' ' -f1)
     known=no
