@@ -2,12 +2,10 @@
 
 #include "ChangesView.h"
 #include "Cp1251.h"
-#include "DeviceInterface.h"
 #include "Dialogs.h"
 #include "FileReplace.h"
 #include "ParameterModel.h"
 #include "SettingsFile.h"
-#include "SettingsLimit.h"
 #include "SettingsSheet.h"
 #include "SettingsWriteJob.h"
 #include "TreeGuard.h"
@@ -80,8 +78,8 @@ const char kSheetFilter[] = "страница HTML | *.html";
 
 } // namespace
 
-TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::shared_ptr<DeviceInterface>* currentDevice, QWidget* parent)
-    : QDialog(parent), dialogs_(dialogs), currentDevice_(currentDevice) {
+TParametersEditForm::TParametersEditForm(Dialogs& dialogs, jobs::Runner* runner, QWidget* parent)
+    : QDialog(parent), dialogs_(dialogs), runner_(runner) {
     host_ = std::make_unique<WindowHost>(dialogs_, this, [this](const QString& line) {
         if (log)
             log(line);
@@ -94,7 +92,6 @@ TParametersEditForm::TParametersEditForm(Dialogs& dialogs, std::shared_ptr<Devic
         dialogs_.showModal(&view);
         return view.result() == QDialog::Accepted;
     });
-    send_ = new JobDriver(dialogs_, this);
     setObjectName("ParametersEditForm");
     setWindowTitle(kCaption);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
@@ -474,26 +471,26 @@ void TParametersEditForm::SaveActionExecute() {
     SetModified(false);
 }
 
+TParametersEditForm::~TParametersEditForm() {
+    // A write still running ends with the window: nothing more of it is shown.
+    if (runner_)
+        runner_->drop(send_);
+}
+
 void TParametersEditForm::SendActionExecute() {
     CommitEdit();
-    // A text the controller cannot take whole is refused before anything is
-    // asked or sent, with what makes it long.
-    if (Params)
-        if (const std::string reason = settingsTooLongReason(*Params, Params->SettingsText()); !reason.empty()) {
-            dialogs_.message(this, QString::fromStdString(reason), "Ошибка", Buttons::Ok);
-            return;
-        }
-    if (!currentDevice_ || !*currentDevice_ || !Params || send_->running())
+    if (!runner_ || !runner_->device() || !Params || runner_->running(send_))
         return;
-    // The question, the backup read, the change list against the controller,
-    // the write and its check are the settings write job's.
-    jobs::SettingsWriteJob::Options options(true, true, true);
+    // The length check, the question, the backup read, the change list against
+    // the controller, the write and its check are the settings write job's.
+    jobs::SettingsWriteJob::Options options;
+    options.offerTake = true;
     options.choose = true;
     options.fromFile = source_.fromFile;
     options.fileSerial = source_.fileSerial;
     options.lastLoad = loadedText_;
-    auto job = std::make_shared<jobs::SettingsWriteJob>(*host_, *currentDevice_, *Params, Params->SettingsText(), options);
-    send_->start(job, [this, job](jobs::Outcome outcome) {
+    auto job = std::make_shared<jobs::SettingsWriteJob>(*host_, *Params, Params->SettingsText(), options);
+    send_ = runner_->start(job, [this, job](jobs::Outcome outcome) {
         if (outcome == jobs::Outcome::Done) {
             // The controller holds what was sent now: rows left out stay marked
             // as changed, and the editor as not written.
@@ -518,12 +515,12 @@ void TParametersEditForm::CloseActionExecute() {
 }
 
 bool TParametersEditForm::FormCloseQuery() {
-    if (send_->running()) {
+    if (busy()) {
         // The settings frame is sent whole in any case; only its answer is given up.
         if (dialogs_.message(this, "Идет обмен с устройством. Прервать и закрыть окно?", "Внимание", Buttons::OkCancel) !=
             Answer::Ok)
             return false;
-        send_->abandon();
+        runner_->drop(send_);
         return true;
     }
     if (!Modified)

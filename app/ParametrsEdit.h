@@ -4,7 +4,7 @@
 // the SMS command of the selected parameter, and Save, Send and Leave. It edits
 // the model in place; the main window owns the model and the device object.
 #include "EditSession.h"
-#include "JobDriver.h"
+#include "Runner.h"
 #include "ParameterList.h"
 #include "SettingsDiff.h"
 #include "WindowHost.h"
@@ -17,7 +17,6 @@
 #include <optional>
 
 class Dialogs;
-class DeviceInterface;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -34,7 +33,9 @@ class TParametersEditForm : public QDialog {
     Q_OBJECT
 public:
     // currentDevice: the main window's device slot, read at each Send.
-    TParametersEditForm(Dialogs& dialogs, std::shared_ptr<DeviceInterface>* currentDevice, QWidget* parent = nullptr);
+    // runner: the main window's, whose controller Send writes to (borrowed; null: none).
+    TParametersEditForm(Dialogs& dialogs, jobs::Runner* runner, QWidget* parent = nullptr);
+    ~TParametersEditForm() override;
 
     ParameterList* Params = nullptr; // set by the main window before each showing
     bool Modified = false;
@@ -100,7 +101,7 @@ public:
     // true: the window may close.
     bool FormCloseQuery();
     // Send's job has not ended yet.
-    bool busy() const { return send_->running(); }
+    bool busy() const { return runner_ && runner_->running(send_); }
 
     void SetModified(bool flag);
     QString SmsCommandText() const;
@@ -117,9 +118,9 @@ protected:
 
 private:
     Dialogs& dialogs_;
-    std::shared_ptr<DeviceInterface>* currentDevice_;
+    jobs::Runner* runner_;
     std::unique_ptr<WindowHost> host_; // Send's job talks to the user through it
-    JobDriver* send_;
+    jobs::Runner::RunId send_ = 0;
     void showParameter(Parameter* p);
     void refuse(const EditSession::Verdict& verdict);
     void selectFirstMatch();

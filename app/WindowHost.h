@@ -26,6 +26,7 @@ public:
     void changed() override;
     bool choose(jobs::ChangeList& list) override { return chooser_ ? chooser_(list) : true; }
 
+    QWidget* owner() const { return owner_; }
     void setLog(std::function<void(const QString&)> log) { log_ = std::move(log); }
     void setBar(QProgressBar* bar) { bar_ = bar; }
     // Shows a write's change list; without one the rows are written as they come.

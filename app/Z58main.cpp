@@ -5,9 +5,9 @@
 #include "Dialogs.h"
 #include "Embedded.h"
 #include "ExchangeThread.h"
+#include "InfoJobs.h"
 #include "ParametrsEdit.h"
 #include "PortListBox.h"
-#include "PortProblem.h"
 #include "PortSearchJob.h"
 #include "ReportJob.h"
 #include "PortSettingStore.h"
@@ -16,6 +16,7 @@
 #include "UploadSlot.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
@@ -39,7 +40,6 @@ QString ui(const std::string& cp1251Text) { return QString::fromStdString(cp1251
 
 constexpr int kFirstListedPort = 2;
 constexpr int kLastListedPort = 255;
-const char kDeviceBusy[] = "Устройство не подключено или занято";
 const char kAbandonQuestion[] = "Идет обмен с устройством. Прервать и выйти?";
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h) {
@@ -121,13 +121,21 @@ TMainForm::TMainForm(Dialogs& dialogs)
     Timer2->setInterval(10);
     Timer2->setTimerType(Qt::PreciseTimer);
 
-    // The device object comes first; it reads the remembered port itself.
-    CurrentDevice = newDevice();
+    // The runner comes first, with a thread of its own for its exchanges and
+    // the device on the remembered port.
+    exchangeThread_ = new ExchangeThread(this);
+    pacer_ = std::make_unique<TimerPacer>(Timer1, Timer2);
+    runner_ = std::make_unique<jobs::Runner>(exchangeThread_->makeExecutor(), &portClaims_);
+    runner_->setPacer(pacer_.get());
+    runner_->setGuard([this](const std::function<void()>& step) {
+        QWidget* active = QApplication::activeWindow();
+        runHandler(dialogs_, active ? active : this, step);
+    });
+    setCurrentDevice(newDevice(portSettingStore().read()));
 
     const EmbeddedResource blow = embeddedResource("blow");
     if (!Firmware.load(blow.data, blow.size))
         throw std::runtime_error("Встроенный ресурс \"blow\" не найден или повреждён");
-    FirmwareSize = static_cast<std::int32_t>(Firmware.imageSize);
     EmbeddedInfo = Firmware.info;
     const std::string type = fieldText(EmbeddedInfo.deviceType);
     const std::string version = fieldText(EmbeddedInfo.firmwareVersion);
@@ -148,7 +156,7 @@ TMainForm::TMainForm(Dialogs& dialogs)
     // The first device was made before a first start's default was written: it
     // must use the port the window shows, not an empty name.
     if (CurrentDevice->PortName() != port)
-        CurrentDevice->SetPortName(port);
+        setCurrentDevice(newDevice(port));
     for (int n = kFirstListedPort; n <= kLastListedPort; ++n)
         PortComboBox->addItem("COM" + QString::number(n));
     PortComboBox->refreshMarks();
@@ -173,10 +181,6 @@ TMainForm::TMainForm(Dialogs& dialogs)
     on(WaveUpdateButton, &TMainForm::WaveUpdateButtonClick);
     // Each upload is paced by its timer: a block's exchange is asked for on a
     // tick, and the tick's timer starts again only when that block has ended.
-    firmware_ = new JobDriver(dialogs_, this, Timer1);
-    sound_ = new JobDriver(dialogs_, this, Timer2);
-    search_ = new JobDriver(dialogs_, this);
-    report_ = new JobDriver(dialogs_, this);
     // The support report: from the log box's menu and by its key, so the
     // window keeps its buttons as they are.
     reportAction_ = new QAction("Сохранить отчёт для поддержки…", this);
@@ -204,13 +208,15 @@ TMainForm::TMainForm(Dialogs& dialogs)
 }
 
 TMainForm::~TMainForm() {
-    // Exchanges still queued for this window go with it.
-    exchangeThread().abandon(this);
+    // Jobs still running go with the window; the exchange running now ends
+    // within its limit and the runner's thread is joined before the window's
+    // parts it may use are gone.
+    runner_.reset();
 }
 
-jobs::FirmwareJob* TMainForm::firmwareJob() const { return static_cast<jobs::FirmwareJob*>(firmware_->job()); }
+jobs::FirmwareJob* TMainForm::firmwareJob() const { return static_cast<jobs::FirmwareJob*>(runner_->job(firmware_)); }
 
-jobs::SoundJob* TMainForm::soundJob() const { return static_cast<jobs::SoundJob*>(sound_->job()); }
+jobs::SoundJob* TMainForm::soundJob() const { return static_cast<jobs::SoundJob*>(runner_->job(sound_)); }
 
 bool TMainForm::uploadRunning() const {
     const jobs::FirmwareJob* f = firmwareJob();
@@ -218,13 +224,12 @@ bool TMainForm::uploadRunning() const {
     return (f && f->uploading()) || (s && s->active());
 }
 
-bool TMainForm::busy() const {
-    return firmware_->running() || sound_->running() || search_->running() || report_->running() ||
-           exchangeThread().busyFor(this);
-}
+bool TMainForm::busy() const { return runner_->busy(); }
 
 void TMainForm::updateControls() {
-    const jobs::UploadKind upload = jobs::uploadSlot().busy();
+    if (!runner_)
+        return;
+    const jobs::UploadKind upload = runner_->uploads().busy();
     const jobs::FirmwareJob* f = firmwareJob();
     const jobs::SoundJob* s = soundJob();
     // One upload at a time: the other upload's button is off while one runs. A
@@ -236,7 +241,7 @@ void TMainForm::updateControls() {
     // cannot be changed or searched while one runs.
     const bool free = upload == jobs::UploadKind::None;
     PortComboBox->setEnabled(free);
-    FindPortButton->setEnabled(free && !search_->running());
+    FindPortButton->setEnabled(free && !runner_->running(search_));
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {
@@ -254,11 +259,7 @@ bool TMainForm::FormCloseQuery() {
         return false;
     // The frame being sent is finished and the port closed by the exchange
     // itself; its reply is no longer waited for, and nothing more is sent.
-    firmware_->abandon();
-    sound_->abandon();
-    search_->abandon();
-    report_->abandon();
-    exchangeThread().abandon(this);
+    runner_->dropAll();
     updateControls();
     return true;
 }
@@ -269,42 +270,16 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-std::shared_ptr<DeviceInterface> TMainForm::newDevice() { return std::make_shared<Device>(); }
+std::shared_ptr<DeviceInterface> TMainForm::newDevice(const std::string& port) {
+    return std::make_shared<Device>(port, &runner_->trace());
+}
 
-void TMainForm::exchange(std::uint32_t limitMs, std::function<int(DeviceInterface&)> op, std::function<void(int)> done) {
-    ExchangeThread::Request r;
-    r.context = this;
-    r.owner = this;
-    r.limitMs = static_cast<int>(limitMs);
-    r.device = CurrentDevice;
-    // Why the port cannot be used is asked on the exchange thread, before the
-    // next exchange may open the port: asked later, from the handler, its test
-    // open could make that exchange fail.
-    auto why = std::make_shared<std::string>();
-    r.op = [device = CurrentDevice, op = std::move(op), why] {
-        const int result = op(*device);
-        if (result < 0)
-            *why = portProblem(device->PortName());
-        return result;
-    };
-    r.done = [this, device = CurrentDevice, done = std::move(done), why](int result) {
-        portWhy_ = *why;
-        // The port's own complaints first, as they came while the exchange ran.
-        for (const PortNotice& n : device->TakePortNotices())
-            dialogs_.message(this, QString::fromUtf8(n.text.c_str()), QString::fromUtf8(n.caption.c_str()), Buttons::Ok);
-        runHandler(dialogs_, this, [&] { done(result); });
-    };
-    exchangeThread().submit(std::move(r));
+void TMainForm::setCurrentDevice(std::shared_ptr<DeviceInterface> device) {
+    CurrentDevice = std::move(device);
+    runner_->setDevice(CurrentDevice);
 }
 
 void TMainForm::addLog(const QString& line) { Memo1->appendPlainText(line); }
-
-// The boxes say only "not connected or busy"; where the OS tells why the port
-// cannot be used, the log says it too.
-void TMainForm::logPortProblem() {
-    if (!portWhy_.empty())
-        addLog(QString::fromUtf8(portWhy_.c_str()));
-}
 
 std::string TMainForm::rememberedPort() {
     std::string port = portSettingStore().read();
@@ -330,52 +305,31 @@ void TMainForm::selectPort(const std::string& port) {
 void TMainForm::PortComboBoxChange(const QString& text) {
     portSettingStore().write(text.toStdString());
     if (CurrentDevice)
-        CurrentDevice = newDevice();
+        setCurrentDevice(newDevice(text.toStdString()));
 }
 
 void TMainForm::FindPortButtonClick() {
-    if (!CurrentDevice || search_->running())
+    if (!CurrentDevice || runner_->running(search_))
         return;
-    search_->start(std::make_shared<jobs::PortSearchJob>(host_, CurrentDevice), [this](jobs::Outcome outcome) {
-        if (outcome == jobs::Outcome::Done)
-            selectPort(rememberedPort());
+    auto job = std::make_shared<jobs::PortSearchJob>(host_);
+    search_ = runner_->start(job, [this, job](jobs::Outcome outcome) {
+        if (outcome == jobs::Outcome::Done) {
+            portSettingStore().write(job->foundPort());
+            selectPort(job->foundPort());
+        }
         updateControls();
     });
     updateControls();
 }
 
 void TMainForm::GetSerialButtonClick() {
-    if (!CurrentDevice)
-        return;
-    auto serial = std::make_shared<std::uint32_t>(0);
-    exchange(kReplyTimeoutMs, [serial](DeviceInterface& d) { return d.GetSerialNumber(*serial); },
-             [this, serial, device = CurrentDevice](int result) {
-                 if (result < 0) {
-                     logPortProblem();
-                     dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
-                     return;
-                 }
-                 addLog("Серийный номер устройства " + QString::number(static_cast<std::int32_t>(*serial)));
-             });
+    if (CurrentDevice)
+        runner_->start(std::make_shared<jobs::SerialJob>(host_));
 }
 
 void TMainForm::GetVersionButtonClick() {
-    if (!CurrentDevice)
-        return;
-    auto text = std::make_shared<std::string>();
-    exchange(kReplyTimeoutMs, [text](DeviceInterface& d) { return d.GetVersionInfo(*text); },
-             [this, text, device = CurrentDevice](int result) {
-                 if (result < 0) {
-                     logPortProblem();
-                     dialogs_.message(this, kDeviceBusy, "Ошибка", Buttons::Ok);
-                     return;
-                 }
-                 DeviceInfo info;
-                 device->ParseVersionInfo(info, text->c_str());
-                 const std::string type = fieldText(info.deviceType);
-                 addLog("Тип устройства   : " + (type == "QV_r2" ? QString("Z58 (r2)") : ui(type)));
-                 addLog("Версия прошивки : " + ui(fieldText(info.firmwareVersion)));
-             });
+    if (CurrentDevice)
+        runner_->start(std::make_shared<jobs::VersionJob>(host_));
 }
 
 void TMainForm::showEditor() {
@@ -388,31 +342,23 @@ void TMainForm::showEditor() {
 }
 
 void TMainForm::ReadButtonClick() {
-    auto fail = [this](bool exchanged) {
-        if (exchanged)
-            logPortProblem();
-        dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
-    };
     if (!CurrentDevice) {
-        fail(false);
+        dialogs_.message(this, "Устройство не подключено или занято.", "Загрузка не возможна", Buttons::Ok);
         return;
     }
-    auto text = std::make_shared<std::string>();
-    exchange(kReplyTimeoutMs, [text](DeviceInterface& d) { return d.ReadSettings(*text); },
-             [this, text, fail, device = CurrentDevice](int result) {
-                 if (result < 0) {
-                     fail(true);
-                     return;
-                 }
-                 Parameters_->LoadSettingsText(*text);
-                 if (ParametersEditForm)
-                     ParametersEditForm->setLoadedText(*text);
-                 showEditor();
-             });
+    auto job = std::make_shared<jobs::ReadSettingsJob>(host_);
+    runner_->start(job, [this, job](jobs::Outcome outcome) {
+        if (outcome != jobs::Outcome::Done)
+            return;
+        Parameters_->LoadSettingsText(job->text());
+        if (ParametersEditForm)
+            ParametersEditForm->setLoadedText(job->text());
+        showEditor();
+    });
 }
 
 void TMainForm::SaveReportClick() {
-    if (!CurrentDevice || report_->running())
+    if (!CurrentDevice || runner_->running(report_))
         return;
     const QString file = dialogs_.saveFile(this, "Страница HTML (*.html)", "html");
     if (file.isEmpty())
@@ -425,9 +371,9 @@ void TMainForm::SaveReportClick() {
     const QString qt = QString("Qt %1 (собрана с %2), платформа %3")
                            .arg(qVersion(), QT_VERSION_STR, QGuiApplication::platformName());
     reportAction_->setEnabled(false);
-    report_->start(std::make_shared<jobs::ReportJob>(host_, CurrentDevice, *Parameters_, file.toStdString(),
-                                                     jobs::ReportJob::Context{"Z58 Service Tool", qt.toStdString(), log}),
-                   [this](jobs::Outcome) { reportAction_->setEnabled(true); });
+    report_ = runner_->start(std::make_shared<jobs::ReportJob>(host_, *Parameters_, file.toStdString(),
+                                                               jobs::ReportJob::Context{"Z58 Service Tool", qt.toStdString(), log}),
+                             [this](jobs::Outcome) { reportAction_->setEnabled(true); });
 }
 
 void TMainForm::OpenFileButtonClick() {
@@ -445,15 +391,16 @@ void TMainForm::OpenFileButtonClick() {
 // and the restore; the window shows it and paces its blocks with Timer1.
 
 void TMainForm::BlowUpdateButtonClick() {
-    if (!CurrentDevice || firmware_->running())
+    if (!CurrentDevice || runner_->running(firmware_))
         return;
-    firmware_->start(std::make_shared<jobs::FirmwareJob>(host_, CurrentDevice, Firmware, *Parameters_,
-                                                         jobs::FirmwareJob::Options{}),
-                     [this](jobs::Outcome) { updateControls(); });
+    const EmbeddedResource blow = embeddedResource("blow");
+    firmware_ = runner_->start(std::make_shared<jobs::FirmwareJob>(host_, jobs::Carried{blow.data, blow.size}, *Parameters_,
+                                                                   jobs::FirmwareJob::Options{}),
+                               [this](jobs::Outcome) { updateControls(); });
     updateControls();
 }
 
-void TMainForm::Timer1Timer() { firmware_->tick(); }
+void TMainForm::Timer1Timer() { pacer_->fire(jobs::Pace::FirmwareTick); }
 
 // ---- sound bank update, paced with Timer2
 
@@ -463,23 +410,14 @@ void TMainForm::WaveUpdateButtonClick() {
     if (!CurrentDevice)
         return;
     // A click while the upload runs asks again; OK starts over (the new job
-    // takes the upload over), Cancel leaves the running one alone.
-    auto job = std::make_shared<jobs::SoundJob>(host_, CurrentDevice, Sound);
-    if (!sound_->running()) {
-        sound_->start(job, [this](jobs::Outcome) { updateControls(); });
-        updateControls();
-        return;
-    }
-    // The question comes first, with the running upload going on meanwhile;
-    // only an OK replaces it.
-    std::optional<jobs::Exchange> first;
-    runHandler(dialogs_, this, [&] { first = job->start(); });
-    if (!job->running()) {
-        updateControls();
-        return;
-    }
-    sound_->adopt(job, std::move(first), [this](jobs::Outcome) { updateControls(); });
+    // takes the upload over), Cancel leaves the running one alone. The question
+    // comes first, with the running upload going on meanwhile.
+    const EmbeddedResource wave = embeddedResource("wave_list");
+    const jobs::Runner::RunId id = runner_->start(std::make_shared<jobs::SoundJob>(host_, jobs::Carried{wave.data, wave.size}),
+                                                  [this](jobs::Outcome) { updateControls(); }, sound_);
+    if (runner_->running(id))
+        sound_ = id;
     updateControls();
 }
 
-void TMainForm::Timer2Timer() { sound_->tick(); }
+void TMainForm::Timer2Timer() { pacer_->fire(jobs::Pace::SoundTick); }

@@ -1,14 +1,17 @@
 #pragma once
-// The main window: port choice, the device object and the parameter model it
-// owns for the whole run, the information and settings buttons, and the window
-// side of the firmware and sound bank jobs (one block per timer tick).
+// The main window: port choice, the controller's runner (with the current
+// device) and the parameter model it owns for the whole run, the information
+// and settings buttons, and the window side of the firmware and sound bank
+// jobs (one block per timer tick).
 #include "DeviceInfo.h"
 #include "DeviceInterface.h"
 #include "FirmwareJob.h"
-#include "JobDriver.h"
 #include "ParameterList.h"
+#include "PortClaims.h"
 #include "PortListBox.h"
+#include "Runner.h"
 #include "SoundJob.h"
+#include "TimerPacer.h"
 #include "Upload.h"
 #include "WindowHost.h"
 
@@ -17,6 +20,7 @@
 #include <memory>
 
 class Dialogs;
+class ExchangeThread;
 class QGroupBox;
 class QAction;
 class QPlainTextEdit;
@@ -35,7 +39,7 @@ public:
     explicit TMainForm(Dialogs& dialogs);
     ~TMainForm() override;
 
-    // The editor is created after the main window and borrows its model and device.
+    // The editor is created after the main window and borrows its model and runner.
     void setEditor(TParametersEditForm* editor) { ParametersEditForm = editor; }
 
     QGroupBox* GroupBox1;
@@ -52,15 +56,16 @@ public:
     QTimer* Timer1;
     QTimer* Timer2;
 
-    // Shared with the exchanges that use it: a port chosen while one runs
-    // gives a new device, and the exchange finishes on the old one.
+    // The runner's current device: a port chosen while a job runs gives a new
+    // device, and the running job finishes on the old one.
     std::shared_ptr<DeviceInterface> CurrentDevice;
     ParameterList* Parameters() { return Parameters_.get(); }
+    // Runs every job of this window and the editor on the chosen controller.
+    jobs::Runner& runner() { return *runner_; }
     TParametersEditForm* ParametersEditForm = nullptr;
 
-    // The carried data the uploads send.
+    // The carried data the uploads send, checked at start-up.
     FirmwareImage Firmware;
-    std::int32_t FirmwareSize = 0;
     SoundBank Sound;
     std::int32_t SoundSize = 0;
 
@@ -77,17 +82,14 @@ public:
     void SaveReportClick();
     void Timer2Timer();
 
-    // Runs op on the exchange thread; done gets its result on this thread.
-    void exchange(std::uint32_t limitMs, std::function<int(DeviceInterface&)> op, std::function<void(int)> done);
-    static std::shared_ptr<DeviceInterface> newDevice();
+    // A device on port, noting its exchanges in the runner's trace.
+    std::shared_ptr<DeviceInterface> newDevice(const std::string& port);
     void addLog(const QString& line);
-    // Logs why the port of the exchange that just failed cannot be used.
-    void logPortProblem();
     // true: the window may close (asks first while an upload or an exchange runs).
     bool FormCloseQuery();
     // From the begin request to the end of the upload's blocks.
     bool uploadRunning() const;
-    // A job or an exchange of this window has not ended yet.
+    // A job of this window or the editor has not ended yet.
     bool busy() const;
 
 protected:
@@ -106,13 +108,16 @@ private:
     jobs::FirmwareJob* firmwareJob() const;
     jobs::SoundJob* soundJob() const;
 
+    void setCurrentDevice(std::shared_ptr<DeviceInterface> device);
+
     Dialogs& dialogs_;
     std::unique_ptr<ParameterList> Parameters_;
     WindowHost host_;
-    JobDriver* firmware_;
-    JobDriver* sound_;
-    JobDriver* search_;
-    JobDriver* report_;
+    ExchangeThread* exchangeThread_;
+    std::unique_ptr<TimerPacer> pacer_;
+    jobs::PortClaims portClaims_;
+    // Goes before everything its jobs and its thread use.
+    std::unique_ptr<jobs::Runner> runner_;
+    jobs::Runner::RunId firmware_ = 0, sound_ = 0, search_ = 0, report_ = 0;
     QAction* reportAction_;
-    std::string portWhy_;  // of the exchange whose end is being handled
 };

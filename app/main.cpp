@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
 
     try {
         TMainForm form(dialogs);
-        TParametersEditForm editor(dialogs, &form.CurrentDevice, &form);
+        TParametersEditForm editor(dialogs, &form.runner(), &form);
         form.setEditor(&editor);
         if (!form.Parameters()->parseError().empty())
             dialogs.message(&form, QString::fromStdString(form.Parameters()->parseError()), "Ошибка", Buttons::Ok);

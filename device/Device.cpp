@@ -12,11 +12,6 @@
 
 namespace msg = sorka::kbt::messages;
 
-PendingReply& pendingReply() {
-    static PendingReply reply;
-    return reply;
-}
-
 namespace {
 
 // Counts the bytes the transmitter really took and notes a short write: a frame
@@ -51,13 +46,11 @@ constexpr std::uint32_t kNormalLimit = 0;
 
 } // namespace
 
-Device::Device() : Device(portSettingStore().read()) {}
+Device::Device(const std::string& portName, ExchangeTrace* trace, MonotonicClock& clock)
+    : Device(std::make_unique<VCOM_Port>(portName.c_str()), clock, trace) {}
 
-Device::Device(const std::string& portName, MonotonicClock& clock, PortSettingStore& store)
-    : Device(std::make_unique<VCOM_Port>(portName.c_str()), clock, store) {}
-
-Device::Device(std::unique_ptr<VCOM_Port> p, MonotonicClock& clock, PortSettingStore& store)
-    : port(std::move(p)), clock_(clock), store_(store) {
+Device::Device(std::unique_ptr<VCOM_Port> p, MonotonicClock& clock, ExchangeTrace* trace)
+    : port(std::move(p)), clock_(clock), trace_(trace) {
     inStream = std::make_unique<VCOMInputStream>(port.get());
     outStream = std::make_unique<VCOMOutputStream>(port.get());
 }
@@ -140,7 +133,8 @@ int Device::Traced::end(int result) {
     entry_.bytesOut = device_.sent_;
     entry_.bytesIn = device_.received_;
     entry_.durationMs = device_.clock_.nowMs() - started_;
-    exchangeTrace().add(std::move(entry_));
+    if (device_.trace_)
+        device_.trace_->add(std::move(entry_));
     return result;
 }
 
@@ -151,7 +145,7 @@ int Device::Traced::end(int result) {
 // waiting, so a pause inside a reply never makes a read come up short and lose
 // what it consumed (which used to give a wrong value with success).
 int Device::WaitReply(std::unique_ptr<msg::Message>& reply, std::int16_t expectedType) {
-    PendingReply& r = pendingReply();
+    PendingReply& r = reply_;
     reply.reset();
     if (receiveState == Idle) {
         r.waitStart = clock_.nowMs();
@@ -230,7 +224,7 @@ int Device::ReadSettings(std::string& text) {
     msg::ReqSettingsMessage request;
     std::string copy;
     const int code = exchange(request, msg::type::Settings, kNormalLimit, [&](msg::Message& m) {
-        // The reply's text lies in the shared reply buffer: copy it at once.
+        // The reply's text lies in the reply buffer: copy it at once.
         copy = static_cast<msg::SettingsMessage&>(m).text();
     });
     if (code == result::kOk)
@@ -332,25 +326,6 @@ int Device::RestartDevice() {
 }
 
 int Device::ParseVersionInfo(DeviceInfo& info, const char* text) {
-    std::memset(&info, 0, sizeof info);
-    if (!text)
-        return 1;
-    // Each part is cut to its field; missing parts stay empty. Nothing is read
-    // past the text's terminating zero or written past the record.
-    auto copyPart = [](char* field, size_t size, const char* from, size_t length) {
-        std::memcpy(field, from, length < size - 1 ? length : size - 1);
-    };
-    const size_t total = std::strlen(text);
-    const char* end = text + total;
-    const char* lf1 = static_cast<const char*>(std::memchr(text, '\n', total));
-    copyPart(info.deviceType, sizeof info.deviceType, text, static_cast<size_t>((lf1 ? lf1 : end) - text));
-    if (!lf1)
-        return 1;
-    const char* second = lf1 + 1;
-    const char* lf2 = static_cast<const char*>(std::memchr(second, '\n', static_cast<size_t>(end - second)));
-    copyPart(info.firmwareVersion, sizeof info.firmwareVersion, second, static_cast<size_t>((lf2 ? lf2 : end) - second));
-    if (!lf2)
-        return 1;
-    copyPart(info.buildDate, sizeof info.buildDate, lf2 + 1, static_cast<size_t>(end - (lf2 + 1)));
+    info = parseVersionText(text);
     return 1;
 }

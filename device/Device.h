@@ -1,14 +1,14 @@
 #pragma once
-// Device: the program's one handle on the controller. Each operation is one
+// Device: a handle on the controller at one port. Each operation is one
 // exchange: open the port, send one request, wait for one reply of the expected
 // type within a time limit, take the result, close the port, return a result code.
-// Single-threaded by design: exchanges never overlap (the reply buffer is shared).
+// One thread at a time: its reply buffer serves one wait at a time. Each device
+// has its own, so two controllers on two ports never share one.
 #include "Clock.h"
 #include "DeviceInterface.h"
 #include "ExchangeTrace.h"
 #include "Frame.h"
 #include "Message.h"
-#include "PortSettingStore.h"
 #include "ResultCode.h"
 
 #include <atomic>
@@ -16,7 +16,7 @@
 
 class VCOM_Port;
 
-// The reply being assembled; one for the whole program.
+// The reply being assembled.
 struct PendingReply {
     std::uint32_t waitStart = 0;
     std::uint16_t remaining = 0;
@@ -25,7 +25,6 @@ struct PendingReply {
     unsigned char* writePos = nullptr;
     unsigned char replyBuffer[frame::kReplyBufferSize] = {};
 };
-PendingReply& pendingReply();
 
 constexpr std::uint32_t kReplyTimeoutMs = 4000;
 constexpr std::uint32_t kFirmwareBeginTimeoutMs = 10000;
@@ -39,12 +38,10 @@ class Device : public DeviceInterface {
 public:
     enum ReceiveState : std::int32_t { Idle = 0, AwaitHeader = 1, ReadPayload = 2, AwaitTrailer = 3, Complete = 4 };
 
-    // Takes the port name from the remembered port.
-    Device();
-    explicit Device(const std::string& portName, MonotonicClock& clock = systemClock(),
-                    PortSettingStore& store = portSettingStore());
+    // trace: where each exchange is noted when it ends (null: nowhere).
+    explicit Device(const std::string& portName, ExchangeTrace* trace = nullptr, MonotonicClock& clock = systemClock());
     // For tests: a port with a scripted backend.
-    Device(std::unique_ptr<VCOM_Port> port, MonotonicClock& clock, PortSettingStore& store = portSettingStore());
+    Device(std::unique_ptr<VCOM_Port> port, MonotonicClock& clock, ExchangeTrace* trace = nullptr);
     ~Device() override;
 
     void SetPortName(const std::string& name) override;
@@ -67,6 +64,7 @@ public:
     void SetSearchObserver(std::function<void(const std::string&)> observer) override {
         searchObserver_ = std::move(observer);
     }
+    void SetPortsInUse(std::function<bool(const std::string&)> inUse) override { portsInUse_ = std::move(inUse); }
     std::vector<PortNotice> TakePortNotices() override;
 
     void SetReplyTimeout(std::uint32_t ms) { replyTimeout = ms; }
@@ -94,12 +92,14 @@ private:
     bool cancelled() const { return cancel_ && cancel_->load(); }
 
     MonotonicClock& clock_;
-    PortSettingStore& store_;
+    ExchangeTrace* trace_;
+    PendingReply reply_;
     const std::atomic<bool>* cancel_ = nullptr;
     std::function<void(const std::string&)> searchObserver_;
+    std::function<bool(const std::string&)> portsInUse_;
     std::vector<PortNotice> notices_;
 
-    // Notes one exchange in the program's trace when it ends.
+    // Notes one exchange in the trace when it ends.
     class Traced {
     public:
         Traced(Device& device, std::int16_t request);

@@ -17,6 +17,14 @@ std::string fieldText(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
 }
 
+// The controller's version text, "type\ndevice version\nbuild date", split into
+// the record. Each part is cut to its field; missing parts stay empty; nothing
+// is read past the text's end. Null gives an empty record.
+DeviceInfo parseVersionText(const char* text);
+
+// A device type as people are shown it: the controller's own "QV_r2" is the Z58 (r2).
+std::string deviceTypeName(const std::string& type);
+
 // Byte-wise unsigned comparison up to the first difference; a prefix is smaller.
 // <0, 0, >0 like strcmp.
 int compareVersions(const std::string& a, const std::string& b);

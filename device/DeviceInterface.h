@@ -32,7 +32,8 @@ public:
     virtual int RestartDevice() = 0;
     virtual int ParseVersionInfo(DeviceInfo& info, const char* text) = 0;
     // Searches the ports for the controller; true with what was found (UTF-8,
-    // one "name:\tvalue" line each) when it answered, the port remembered.
+    // one "name:\tvalue" line each) when it answered, the device then on its
+    // port. Remembering the port is the caller's.
     virtual bool FindDevicePort(std::string& report) = 0;
 
     virtual const std::string& PortName() const = 0;
@@ -43,6 +44,8 @@ public:
     // Told the name of each port the search is about to ask (from the thread
     // that runs the search).
     virtual void SetSearchObserver(std::function<void(const std::string&)> observer) = 0;
+    // Ports the search leaves alone: another controller's runner has them open.
+    virtual void SetPortsInUse(std::function<bool(const std::string&)> inUse) = 0;
     // What the serial port had to tell since the last call (configuration
     // failures), oldest first; the caller shows it.
     virtual std::vector<PortNotice> TakePortNotices() = 0;

@@ -36,11 +36,6 @@ void ExchangeTrace::clear() {
     total_ = 0;
 }
 
-ExchangeTrace& exchangeTrace() {
-    static ExchangeTrace trace;
-    return trace;
-}
-
 std::string messageTypeName(std::int16_t type) {
     namespace t = msg::type;
     switch (type) {

@@ -2,8 +2,9 @@
 // The last exchanges with the controller, kept in memory for a support report:
 // when, which request, which reply (or how it failed), how many bytes each
 // way, the result code and how long it took. Never the payload bytes: settings
-// carry the owner's PIN and phone numbers. Written by the exchange thread, read
-// by whoever builds the report.
+// carry the owner's PIN and phone numbers. Each runner keeps one for its
+// controller (every entry names its port). Written by the exchange thread,
+// read by whoever builds the report.
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -38,10 +39,6 @@ private:
     std::size_t next_ = 0;
     std::uint64_t total_ = 0;
 };
-
-// The program's trace: every device of this run writes to it, so a port chosen
-// anew keeps what happened before on the old one.
-ExchangeTrace& exchangeTrace();
 
 // "ReqVersion", "Settings", ... ; the number for a type this program does not know.
 std::string messageTypeName(std::int16_t type);

@@ -1,5 +1,5 @@
-// The port search: tries COM2 to COM254 until the controller answers, says what
-// answered and remembers the port.
+// The port search: tries COM2 to COM254 until the controller answers and says
+// what answered. Ports another runner holds are never opened.
 #include "Cp1251.h"
 #include "Device.h"
 #include "PortList.h"
@@ -12,7 +12,7 @@ bool Device::FindDevicePort(std::string& found) {
     // A cancelled search ends as one that found nothing.
     for (int n = 2; n <= kLastSearchedPort && !cancelled(); ++n) {
         const std::string name = "COM" + std::to_string(n);
-        if (!probeSerialPort(name))
+        if ((portsInUse_ && portsInUse_(name)) || !probeSerialPort(name))
             continue;
         if (searchObserver_)
             searchObserver_(name);
@@ -30,8 +30,6 @@ bool Device::FindDevicePort(std::string& found) {
                                    "Версия:\t" + cp1251::toUtf8(fieldText(info.firmwareVersion)) + "\n" +
                                    "Номер:\t" + std::to_string(serial) + "\n";
         found = report;
-        store_.read();
-        store_.write(name);
         return true;
     }
     // Not found: go back to the port the user chose, so the next operation does

@@ -171,7 +171,7 @@ std::string portProblem(const std::string& portName) {
     return locked ? heldBy(device) : std::string();
 }
 
-std::vector<std::string> portDoctorReport() {
+std::vector<std::string> portDoctorReport(const std::function<bool(const std::string&)>& inUse) {
     std::vector<std::string> lines;
     const auto ports = refreshPortNames();
     lines.push_back("Папка имён портов: " + portAliasDir());
@@ -184,6 +184,10 @@ std::vector<std::string> portDoctorReport() {
         lines.push_back((p.name.empty() ? std::string("(без имени)") : p.name) + "  " + p.device + "  " + usbIds(p) +
                         "  " + (p.serial.empty() ? "-" : p.serial) + "  " + p.description);
         lines.push_back("  опознаётся как " + p.identity);
+        if (!p.name.empty() && inUse && inUse(p.name)) {
+            lines.push_back(std::string("  ") + kPortInUseHere);
+            continue;
+        }
         const std::string problem = p.name.empty() ? std::string() : portProblem(p.name);
         if (!problem.empty()) {
             lines.push_back("  " + problem);

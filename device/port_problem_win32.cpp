@@ -46,7 +46,7 @@ std::string portProblem(const std::string& portName) {
     return "Порт " + portName + " не открывается: " + systemMessage(error) + ".";
 }
 
-std::vector<std::string> portDoctorReport() {
+std::vector<std::string> portDoctorReport(const std::function<bool(const std::string&)>& inUse) {
     std::vector<std::string> lines;
     const auto ports = listPresentPorts();
     if (ports.empty())
@@ -55,6 +55,10 @@ std::vector<std::string> portDoctorReport() {
         lines.push_back(p.name + "  " + p.device + "  " + usbIds(p) + "  " + (p.serial.empty() ? "-" : p.serial) + "  " +
                         p.description);
         lines.push_back("  опознаётся как " + p.identity);
+        if (inUse && inUse(p.name)) {
+            lines.push_back(std::string("  ") + kPortInUseHere);
+            continue;
+        }
         const std::string problem = portProblem(p.name);
         lines.push_back("  " + (problem.empty() ? std::string("порт свободен") : problem));
     }

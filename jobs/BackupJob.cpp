@@ -8,9 +8,9 @@
 
 namespace jobs {
 
-BackupJob::BackupJob(JobHost& host, DevicePtr device, Mode mode) : Job(host, std::move(device)), mode_(mode) {}
+BackupJob::BackupJob(JobHost& host, Mode mode) : Job(host), mode_(mode) {}
 
-std::optional<Exchange> BackupJob::step(int result) {
+std::optional<Work> BackupJob::step(int result) {
     switch (state_) {
     case State::Start:
         state_ = State::ReadSettings;
@@ -41,7 +41,7 @@ std::optional<Exchange> BackupJob::step(int result) {
     return end(Outcome::Failed);
 }
 
-std::optional<Exchange> BackupJob::failedBackup(const std::string& forWindow, const std::string& forTerminal,
+std::optional<Work> BackupJob::failedBackup(const std::string& forWindow, const std::string& forTerminal,
                                                 const char* what, int code) {
     path_.clear();
     if (mode_ == Mode::Standalone) {

@@ -14,7 +14,7 @@ namespace jobs {
 class BackupJob : public Job {
 public:
     enum class Mode { BeforeOverwrite, Standalone };
-    BackupJob(JobHost& host, DevicePtr device, Mode mode);
+    BackupJob(JobHost& host, Mode mode);
 
     // The file written; empty when there is none (failed, or going on without).
     const std::string& path() const { return path_; }
@@ -24,10 +24,10 @@ public:
     const std::optional<std::uint32_t>& serial() const { return serialRead_; }
 
 protected:
-    std::optional<Exchange> step(int result) override;
+    std::optional<Work> step(int result) override;
 
 private:
-    std::optional<Exchange> failedBackup(const std::string& forWindow, const std::string& forTerminal,
+    std::optional<Work> failedBackup(const std::string& forWindow, const std::string& forTerminal,
                                          const char* what, int code);
 
     enum class State { Start, ReadSettings, ReadSerial } state_ = State::Start;

@@ -6,26 +6,62 @@
 #include "DeviceInfo.h"
 #include "RestoreJob.h"
 
+#include <chrono>
+#include <thread>
+
 namespace jobs {
 
 namespace {
 const char kBusy[] = "Устройство не подключено или занято";
 const char kCancelledLine[] = "Обновление отменено.";
+// A controller is back within seconds of its restart; this is ample.
+constexpr std::uint32_t kBackAfterRestartMs = 30000;
+// Between two questions while it is away.
+constexpr auto kAskAgainAfter = std::chrono::milliseconds(250);
 } // namespace
 
-FirmwareJob::FirmwareJob(JobHost& host, DevicePtr device, const FirmwareImage& image, const ParameterList& model,
-                         Options options)
-    : UploadJob(host, std::move(device), UploadKind::Firmware, Pace::FirmwareTick), image_(image), model_(model),
-      options_(options) {}
+FirmwareJob::FirmwareJob(JobHost& host, Carried image, const ParameterList& model, Options options)
+    : UploadJob(host, UploadKind::Firmware, Pace::FirmwareTick), carried_(image), model_(model), options_(options) {}
 
-std::optional<Exchange> FirmwareJob::stop(Outcome outcome) {
+void FirmwareJob::interrupted() {
+    uploading_ = false;
+    *dropped_ = true;
+    UploadJob::interrupted();
+}
+
+std::optional<Work> FirmwareJob::awaitBack() {
+    state_ = State::Back;
+    // One piece of work: while the controller restarts its port may be gone,
+    // and each question fails at once; the pauses between them sleep.
+    return call([this, dropped = dropped_](DeviceInterface& d) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBackAfterRestartMs);
+        for (;;) {
+            std::string text;
+            const int code = d.GetVersionInfo(text);
+            if (code > 0) {
+                versionAfter_ = fieldText(parseVersionText(text.c_str()).firmwareVersion);
+                return code;
+            }
+            if (*dropped || std::chrono::steady_clock::now() + kAskAgainAfter >= until)
+                return code;
+            std::this_thread::sleep_for(kAskAgainAfter);
+        }
+    }, kBackAfterRestartMs);
+}
+
+std::optional<Work> FirmwareJob::stop(Outcome outcome) {
     uploading_ = false;
     return UploadJob::stop(outcome);
 }
 
-std::optional<Exchange> FirmwareJob::step(int result) {
+std::optional<Work> FirmwareJob::step(int result) {
     switch (state_) {
     case State::Start:
+        if (!image_.load(carried_.data, carried_.size)) {
+            host_.failed(Failure{"Встроенный ресурс \"blow\" не найден или повреждён", "Ошибка",
+                                 "встроенная прошивка повреждена", 0, {}, false, {}});
+            return end(Outcome::Failed);
+        }
         if (!host_.ask(Question{Topic::StartFirmware,
                                 "После обновления возможно произойдет сброс настроек.\n"
                                 "Рекомендуется сохранить текущие настройки. (Кнопка \"Сохранить в файл\").\n"
@@ -44,8 +80,7 @@ std::optional<Exchange> FirmwareJob::step(int result) {
             host_.failed(Failure{kBusy, "Ошибка", kBusy, result, portWhy(), true, {}});
             return stop(Outcome::Failed);
         }
-        DeviceInfo info;
-        device_->ParseVersionInfo(info, version_.c_str());
+        const DeviceInfo info = parseVersionText(version_.c_str());
         // Before anything else is sent: the image is for one model only.
         const std::string type = fieldText(info.deviceType), imageType = fieldText(image_.info.deviceType);
         if (type != imageType) {
@@ -125,15 +160,33 @@ std::optional<Exchange> FirmwareJob::step(int result) {
 
     case State::Restart:
         if (result < 0) {
+            // Nothing restarted the controller: the new firmware is not running yet.
             restartFailed_ = true;
-            host_.failed(Failure{{}, {}, "Перезагрузка", result, portWhy(), false, {}});
+            host_.failed(Failure{"Устройство не подключено или занято.\nПерезагрузка не выполнена: отключите питание "
+                                 "устройства и включите его снова.",
+                                 "Ошибка", "Перезагрузка", result, portWhy(), true, {}});
+        } else {
+            host_.tell(Notice{"Дождитесь звукового сигнала подключения устройства и нажмите OK", "Перезагрузка ...",
+                              "Перезагрузка ...", false, false});
         }
-        host_.tell(Notice{"Дождитесь звукового сигнала подключения устройства и нажмите OK", "Перезагрузка ...",
-                          "Перезагрузка ...", false, restartFailed_});
-        state_ = State::Restore;
+        // The saved settings are offered only to a controller that answers again.
         if (options_.offerRestore && !backup_.empty())
-            return enter(std::make_unique<RestoreJob>(host_, device_, model_, backup_));
+            return awaitBack();
+        state_ = State::Restore;
         return step(0);
+
+    case State::Back:
+        if (result < 0) {
+            const std::string text = "Устройство не ответило после перезагрузки.\nНастройки, сохранённые перед "
+                                     "обновлением, можно записать позже: " + backup_;
+            host_.failed(Failure{text, "Внимание", "Устройство не ответило после перезагрузки", result, portWhy(), false,
+                                 {}});
+            restartFailed_ = true;
+            state_ = State::Restore;
+            return step(0);
+        }
+        state_ = State::Restore;
+        return enter(std::make_unique<RestoreJob>(host_, model_, backup_));
 
     case State::Restore:
         // A new firmware may start from its defaults; the way back is one command.

@@ -1,10 +1,13 @@
 #pragma once
 // The firmware update: confirmation, version comparison, a backup of the
 // settings, the begin request, the image in 1024-byte blocks one per firmware
-// tick, the CRC commit, the restart offer and, after the restart, the offer to
-// put the saved settings back.
+// tick, the CRC commit, the restart offer and, once the controller answers
+// again after the restart, the offer to put the saved settings back.
 #include "ParameterList.h"
 #include "UploadJob.h"
+
+#include <atomic>
+#include <memory>
 
 namespace jobs {
 
@@ -19,24 +22,33 @@ public:
         // asked about first. false: it was answered yes beforehand (z58ctl --other-type).
         bool askOtherType = true;
     };
-    // image and model (the description a restore is verified by) are borrowed
-    // and must outlive the job.
-    FirmwareJob(JobHost& host, DevicePtr device, const FirmwareImage& image, const ParameterList& model, Options options);
+    // image: the carried firmware resource, checked before anything is asked or
+    // sent; model (the description a restore is verified by) is borrowed.
+    FirmwareJob(JobHost& host, Carried image, const ParameterList& model, Options options);
 
     // From the begin request to the tick that finishes: the button stays off.
     bool uploading() const { return uploading_; }
 
+    // The version the controller reported once it was back (empty: not read).
+    const std::string& versionAfter() const { return versionAfter_; }
+
 protected:
-    std::optional<Exchange> step(int result) override;
+    std::optional<Work> step(int result) override;
+    void interrupted() override;
 
 private:
-    std::optional<Exchange> stop(Outcome outcome);
+    std::optional<Work> stop(Outcome outcome);
+    // Asks until the controller answers again (it restarts for a few seconds).
+    std::optional<Work> awaitBack();
 
-    enum class State { Start, Version, Backup, Begin, Block, Finish, Commit, Restart, Restore } state_ = State::Start;
-    const FirmwareImage& image_;
+    enum class State { Start, Version, Backup, Begin, Block, Finish, Commit, Restart, Back, Restore } state_ = State::Start;
+    Carried carried_;
+    FirmwareImage image_;
     const ParameterList& model_;
     Options options_;
-    std::string version_, backup_;
+    std::string version_, backup_, versionAfter_;
+    // Set when the job is dropped: the wait for the controller ends at once.
+    std::shared_ptr<std::atomic<bool>> dropped_ = std::make_shared<std::atomic<bool>>(false);
     bool uploading_ = false, restartFailed_ = false;
 };
 

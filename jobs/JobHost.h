@@ -57,6 +57,13 @@ struct ChangeList {
     bool againstController = true; // false: against the last load, the controller could not be read
 };
 
+// What an information job read: the window's log lines and the terminal's
+// output lines (UTF-8; the terminal makes control characters visible).
+struct Reading {
+    std::vector<std::string> log;
+    std::vector<std::string> output;
+};
+
 struct Progress {
     int value = 0;
     int maximum = -1;  // -1: the bar keeps its range
@@ -76,6 +83,11 @@ public:
     virtual void detail(const std::string& line) = 0;
     virtual void failed(const Failure& failure) = 0;
     virtual void progress(const Progress& progress) = 0;
+    // A quick job's answer; a host that shows no output puts it in the log.
+    virtual void reading(const Reading& reading) {
+        for (const std::string& line : reading.log)
+            log(line);
+    }
     // The change list before a settings write; true: write the rows marked so.
     // A host that shows nothing writes them as they come.
     virtual bool choose(ChangeList& list) {

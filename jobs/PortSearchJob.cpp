@@ -6,16 +6,18 @@
 
 namespace jobs {
 
-std::optional<Exchange> PortSearchJob::step(int result) {
+std::optional<Work> PortSearchJob::step(int result) {
     if (!started_) {
         started_ = true;
         // What keeps each present port from being used is asked in the same
         // exchange, before another exchange may open one of them.
-        Exchange e = call([this](DeviceInterface& d) {
-            if (d.FindDevicePort(report_))
+        Work e = call([this](DeviceInterface& d) {
+            if (d.FindDevicePort(report_)) {
+                found_ = d.PortName();
                 return 1;
+            }
             for (const PresentPort& p : refreshPortNames()) {
-                if (p.name.empty())
+                if (p.name.empty() || context().portInUse(p.name))
                     continue;
                 if (const std::string why = portProblem(p.name); !why.empty())
                     problems_.push_back(p.name + ": " + why);

@@ -1,7 +1,8 @@
 #pragma once
-// The search for the controller's port (COM2..COM254): one long exchange that
-// the user can cancel; what answered is reported and remembered, and when
-// nothing did, each present port that cannot be used says why.
+// The search for the controller's port (COM2..COM254): one long piece of work
+// that the user can cancel; what answered is reported (the program remembers
+// the port it found), and when nothing did, each present port that cannot be
+// used says why. Ports another runner holds are left alone.
 #include "Job.h"
 
 #include <vector>
@@ -10,14 +11,17 @@ namespace jobs {
 
 class PortSearchJob : public Job {
 public:
-    PortSearchJob(JobHost& host, DevicePtr device) : Job(host, std::move(device)) {}
+    PortSearchJob(JobHost& host) : Job(host) {}
+
+    // The port the controller answered on (empty until found).
+    const std::string& foundPort() const { return found_; }
 
 protected:
-    std::optional<Exchange> step(int result) override;
+    std::optional<Work> step(int result) override;
 
 private:
     bool started_ = false;
-    std::string report_;
+    std::string report_, found_;
     std::vector<std::string> problems_;  // filled on the exchange thread
 };
 

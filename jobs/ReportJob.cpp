@@ -2,6 +2,7 @@
 
 #include "Cp1251.h"
 #include "Device.h"
+#include "ExchangeTrace.h"
 #include "DeviceInfo.h"
 #include "FileReplace.h"
 #include "PortProblem.h"
@@ -18,10 +19,10 @@ namespace {
 std::string noAnswer(int code) { return std::string(result::describe(code)) + " (" + std::to_string(code) + ")"; }
 } // namespace
 
-ReportJob::ReportJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string path, Context context)
-    : Job(host, std::move(device)), model_(model), path_(std::move(path)), context_(std::move(context)) {}
+ReportJob::ReportJob(JobHost& host, const ParameterList& model, std::string path, Context context)
+    : Job(host), model_(model), path_(std::move(path)), context_(std::move(context)) {}
 
-std::optional<Exchange> ReportJob::step(int result) {
+std::optional<Work> ReportJob::step(int result) {
     ControllerFacts& c = facts_.controller;
     if (!started_) {
         started_ = true;
@@ -37,8 +38,7 @@ std::optional<Exchange> ReportJob::step(int result) {
         }
         {
             c.answered = true;
-            DeviceInfo info;
-            device_->ParseVersionInfo(info, version_.c_str());
+            const DeviceInfo info = parseVersionText(version_.c_str());
             c.type = cp1251::toUtf8(fieldText(info.deviceType));
             c.version = cp1251::toUtf8(fieldText(info.firmwareVersion));
             c.date = cp1251::toUtf8(fieldText(info.buildDate));
@@ -73,12 +73,13 @@ std::optional<Exchange> ReportJob::step(int result) {
     return std::nullopt;
 }
 
-// The port checks open the ports to see who holds them: they run as an
-// exchange of their own, so no other exchange opens a port meanwhile.
-std::optional<Exchange> ReportJob::gatherPorts() {
+// The port checks open the ports to see who holds them: they run as work of
+// their own, so no other exchange of this runner opens a port meanwhile, and
+// they leave alone the ports other runners hold.
+std::optional<Work> ReportJob::gatherPorts() {
     stage_ = Ports;
     return call([this](DeviceInterface&) {
-        facts_.doctor = portDoctorReport();
+        facts_.doctor = portDoctorReport(context().portInUse);
         facts_.ports = refreshPortNames();
         facts_.rememberedPort = portSettingStore().read();
         facts_.portKeptAt = portSettingStore().location();
@@ -87,7 +88,7 @@ std::optional<Exchange> ReportJob::gatherPorts() {
     }, kReplyTimeoutMs);
 }
 
-std::optional<Exchange> ReportJob::save() {
+std::optional<Work> ReportJob::save() {
     stage_ = Done;
     facts_.version = programVersion();
     facts_.build = programBuild();
@@ -97,8 +98,8 @@ std::optional<Exchange> ReportJob::save() {
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
     facts_.log = context_.log;
-    facts_.trace = exchangeTrace().entries();
-    facts_.traceTotal = exchangeTrace().total();
+    facts_.trace = context().trace->entries();
+    facts_.traceTotal = context().trace->total();
     html_ = supportReportHtml(facts_, model_);
     try {
         replaceFileContent(path_, html_);

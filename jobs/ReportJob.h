@@ -18,17 +18,17 @@ public:
         std::string qt;                               // empty for z58ctl
         std::optional<std::vector<std::string>> log;  // the main window's log
     };
-    ReportJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string path, Context context);
+    ReportJob(JobHost& host, const ParameterList& model, std::string path, Context context);
 
     // The page as saved (for tests and the terminal).
     const std::string& html() const { return html_; }
 
 protected:
-    std::optional<Exchange> step(int result) override;
+    std::optional<Work> step(int result) override;
 
 private:
-    std::optional<Exchange> gatherPorts();
-    std::optional<Exchange> save();
+    std::optional<Work> gatherPorts();
+    std::optional<Work> save();
 
     enum Stage { Version, Serial, Diagnostics, Settings, Ports, Done };
     Stage stage_ = Version;

@@ -8,10 +8,10 @@
 
 namespace jobs {
 
-RestoreJob::RestoreJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string backupPath)
-    : Job(host, std::move(device)), model_(model), path_(std::move(backupPath)) {}
+RestoreJob::RestoreJob(JobHost& host, const ParameterList& model, std::string backupPath)
+    : Job(host), model_(model), path_(std::move(backupPath)) {}
 
-std::optional<Exchange> RestoreJob::step(int result) {
+std::optional<Work> RestoreJob::step(int result) {
     switch (state_) {
     case State::Start:
         if (!host_.ask(Question{Topic::Restore,
@@ -36,7 +36,7 @@ std::optional<Exchange> RestoreJob::step(int result) {
             return end(Outcome::Failed);
         }
         state_ = State::Verify;
-        return enter(std::make_unique<VerifyJob>(host_, device_, model_, text_, false));
+        return enter(std::make_unique<VerifyJob>(host_, model_, text_, false));
     case State::Verify:
         if (finishedChild()->outcome() != Outcome::Done)
             return end(Outcome::Failed);

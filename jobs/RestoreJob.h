@@ -8,10 +8,10 @@ namespace jobs {
 
 class RestoreJob : public Job {
 public:
-    RestoreJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string backupPath);
+    RestoreJob(JobHost& host, const ParameterList& model, std::string backupPath);
 
 protected:
-    std::optional<Exchange> step(int result) override;
+    std::optional<Work> step(int result) override;
 
 private:
     enum class State { Start, Write, Verify } state_ = State::Start;

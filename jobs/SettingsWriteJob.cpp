@@ -11,13 +11,17 @@
 
 namespace jobs {
 
-SettingsWriteJob::SettingsWriteJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string text,
+SettingsWriteJob::SettingsWriteJob(JobHost& host, const ParameterList& model, std::string text,
                                    Options options)
-    : Job(host, std::move(device)), model_(model), text_(std::move(text)), options_(std::move(options)) {}
+    : Job(host), model_(model), text_(std::move(text)), options_(std::move(options)) {}
 
-std::optional<Exchange> SettingsWriteJob::step(int result) {
+std::optional<Work> SettingsWriteJob::step(int result) {
     switch (state_) {
     case State::Start:
+        if (const std::string reason = settingsTooLongReason(model_, text_); !reason.empty()) {
+            host_.failed(Failure{reason, "Ошибка", reason, 0, {}, false, {}});
+            return end(Outcome::Refused);
+        }
         if (options_.confirm &&
             !host_.ask(Question{Topic::WriteSettings, "Записать настройки в устройство?", "Внимание", Buttons::OkCancel,
                                 "Записать настройки в устройство?"}))
@@ -51,7 +55,7 @@ std::optional<Exchange> SettingsWriteJob::step(int result) {
             return end(Outcome::Failed);
         }
         state_ = State::Verify;
-        return enter(std::make_unique<VerifyJob>(host_, device_, model_, text_, options_.offerTake));
+        return enter(std::make_unique<VerifyJob>(host_, model_, text_, options_.offerTake));
     case State::Verify: {
         const auto* verify = static_cast<const VerifyJob*>(finishedChild());
         if (verify->outcome() != Outcome::Done) {
@@ -66,7 +70,7 @@ std::optional<Exchange> SettingsWriteJob::step(int result) {
     return end(Outcome::Failed);
 }
 
-std::optional<Exchange> SettingsWriteJob::chooseAndWrite() {
+std::optional<Work> SettingsWriteJob::chooseAndWrite() {
     if (controller_) {
         std::vector<std::string> keep = options_.keep;
         // A file of another controller (or of none known) would hand this

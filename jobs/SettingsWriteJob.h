@@ -1,6 +1,7 @@
 #pragma once
 // A settings text written to the controller (the editor's Send, z58ctl
-// write-settings): asked first where the window asks, the controller's own
+// write-settings): a text longer than the controller takes refused before
+// anything is asked or sent, asked first where the window asks, the controller's own
 // settings read and backed up, the change list against them as the last
 // confirmation (rows can be left out), one write, then read back: done only
 // when all that was sent was kept.
@@ -18,11 +19,9 @@ namespace jobs {
 class SettingsWriteJob : public Job {
 public:
     struct Options {
-        Options(bool confirm = true, bool backup = true, bool offerTake = false)
-            : confirm(confirm), backup(backup), offerTake(offerTake) {}
-        bool confirm;   // "Записать настройки в устройство?" first
-        bool backup;
-        bool offerTake; // not all kept: ask whether the editor takes what the controller kept
+        bool confirm = true;     // "Записать настройки в устройство?" first
+        bool backup = true;
+        bool offerTake = false;  // not all kept: ask whether the editor takes what the controller kept
         bool choose = false;    // the change list as the last confirmation (the window)
         // Keys whose controller values stay (their rows start unchecked).
         std::vector<std::string> keep;
@@ -34,7 +33,7 @@ public:
         std::string lastLoad;
     };
     // model: the description the read-back is compared by (borrowed).
-    SettingsWriteJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string text, Options options);
+    SettingsWriteJob(JobHost& host, const ParameterList& model, std::string text, Options options);
 
     const std::string& backupPath() const { return backup_; }
     // Not all kept and the user chose so: the controller's settings for the editor.
@@ -45,10 +44,10 @@ public:
     std::size_t leftOut() const { return leftOut_; }
 
 protected:
-    std::optional<Exchange> step(int result) override;
+    std::optional<Work> step(int result) override;
 
 private:
-    std::optional<Exchange> chooseAndWrite();
+    std::optional<Work> chooseAndWrite();
 
     enum class State { Start, Backup, Read, Write, Verify } state_ = State::Start;
     const ParameterList& model_;

@@ -4,22 +4,22 @@
 
 namespace jobs {
 
-SoundJob::SoundJob(JobHost& host, DevicePtr device, const SoundBank& bank)
-    : UploadJob(host, std::move(device), UploadKind::Sound, Pace::SoundTick), bank_(bank) {}
+SoundJob::SoundJob(JobHost& host, Carried bank)
+    : UploadJob(host, UploadKind::Sound, Pace::SoundTick), carried_(bank) {}
 
-std::optional<Exchange> SoundJob::stop(Outcome outcome) {
+std::optional<Work> SoundJob::stop(Outcome outcome) {
     active_ = false;
     return UploadJob::stop(outcome);
 }
 
-std::optional<Exchange> SoundJob::step(int result) {
-    // Started again meanwhile: the new job has the controller now.
-    if (state_ != State::Start && !uploadSlot().holds(this)) {
-        active_ = false;
-        return end(Outcome::Superseded);
-    }
+std::optional<Work> SoundJob::step(int result) {
     switch (state_) {
     case State::Start:
+        if (!bank_.load(carried_.data, carried_.size)) {
+            host_.failed(Failure{"Встроенный ресурс \"wave_list\" не найден или повреждён", "Ошибка",
+                                 "встроенные звуковые данные повреждены", 0, {}, false, {}});
+            return end(Outcome::Failed);
+        }
         if (!host_.ask(Question{Topic::StartSound, "Произвести загрузку звуковых данных?\nСтарые данные будут удалены безвозвратно!",
                                 "Внимание", Buttons::OkCancel,
                                 "Произвести загрузку звуковых данных? Старые данные будут удалены безвозвратно!"}))

@@ -9,20 +9,25 @@ namespace jobs {
 
 class SoundJob : public UploadJob {
 public:
-    // bank is borrowed and must outlive the job.
-    SoundJob(JobHost& host, DevicePtr device, const SoundBank& bank);
+    // bank: the carried sound bank, checked before anything is asked or sent.
+    SoundJob(JobHost& host, Carried bank);
 
     // From the confirmation to the tick that finishes: the button says "Стоп".
     bool active() const { return active_; }
 
 protected:
-    std::optional<Exchange> step(int result) override;
+    std::optional<Work> step(int result) override;
+    void interrupted() override {
+        active_ = false;
+        UploadJob::interrupted();
+    }
 
 private:
-    std::optional<Exchange> stop(Outcome outcome);
+    std::optional<Work> stop(Outcome outcome);
 
     enum class State { Start, Begin, Block, Finish, Commit } state_ = State::Start;
-    const SoundBank& bank_;
+    Carried carried_;
+    SoundBank bank_;
     bool active_ = false;
 };
 

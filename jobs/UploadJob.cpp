@@ -4,13 +4,18 @@
 
 namespace jobs {
 
-UploadJob::UploadJob(JobHost& host, DevicePtr device, UploadKind kind, Pace pace)
-    : Job(host, std::move(device)), kind_(kind), pace_(pace) {}
+UploadJob::UploadJob(JobHost& host, UploadKind kind, Pace pace)
+    : Job(host), kind_(kind), pace_(pace) {}
 
-UploadJob::~UploadJob() { uploadSlot().release(this); }
+UploadJob::~UploadJob() {
+    if (context().uploads)
+        slot().release(this);
+}
+
+void UploadJob::interrupted() { slot().release(this); }
 
 bool UploadJob::claim() {
-    if (uploadSlot().claim(this, kind_))
+    if (slot().claim(this, kind_))
         return true;
     if (kind_ == UploadKind::Firmware)
         host_.failed(Failure{"Идет загрузка звуковых данных.\nОбновление прошивки возможно после её окончания.", "Ошибка",
@@ -21,16 +26,16 @@ bool UploadJob::claim() {
     return false;
 }
 
-std::optional<Exchange> UploadJob::stop(Outcome outcome) {
-    uploadSlot().release(this);
+std::optional<Work> UploadJob::stop(Outcome outcome) {
+    slot().release(this);
     return end(outcome);
 }
 
-std::optional<Exchange> UploadJob::block() {
+std::optional<Work> UploadJob::block() {
     return call([this](DeviceInterface& d) { return upload_->sendNextBlock(d); }, kReplyTimeoutMs, pace_);
 }
 
-std::optional<Exchange> UploadJob::firstBlock(const unsigned char* stream, size_t size, std::uint32_t crc,
+std::optional<Work> UploadJob::firstBlock(const unsigned char* stream, size_t size, std::uint32_t crc,
                                               std::uint32_t length, int barMaximum) {
     upload_.emplace(stream, size, crc, length);
     bar_ = 0;
@@ -39,7 +44,7 @@ std::optional<Exchange> UploadJob::firstBlock(const unsigned char* stream, size_
     return block();
 }
 
-std::optional<Exchange> UploadJob::afterBlock(int result, const std::string& cancelledLine) {
+std::optional<Work> UploadJob::afterBlock(int result, const std::string& cancelledLine) {
     if (result < 0) {
         host_.detail("Ошибка при передачи данных (блок " + std::to_string(upload_->blocksSent() + 1) + ", смещение " +
                      std::to_string(upload_->position()) + ")");
@@ -52,18 +57,18 @@ std::optional<Exchange> UploadJob::afterBlock(int result, const std::string& can
     if (!upload_->allSent())
         return block();
     // The commit runs one tick after the last block.
-    Exchange tick;
+    Work tick;
     tick.pace = pace_;
     return tick;
 }
 
-std::optional<Exchange> UploadJob::commit() {
+std::optional<Work> UploadJob::commit() {
     host_.progress(Progress{barMaximum_});
     return call([this](DeviceInterface& d) { return upload_->commit(d); }, kReplyTimeoutMs);
 }
 
 bool UploadJob::committed(int result, const std::string& cancelledLine) {
-    uploadSlot().release(this);
+    slot().release(this);
     host_.changed();
     if (result >= 0)
         return true;

@@ -17,9 +17,4 @@ void UploadSlot::release(const Job* job) {
     kind_ = UploadKind::None;
 }
 
-UploadSlot& uploadSlot() {
-    static UploadSlot slot;
-    return slot;
-}
-
 } // namespace jobs

@@ -1,9 +1,9 @@
 #pragma once
-// One upload at a time: two uploads interleaved would write two images into
-// one flash. The firmware or sound job holds the slot from before its begin
-// request to the end of its commit; the other upload cannot begin meanwhile.
-// A new upload of the same kind takes the slot over (the sound bank started
-// again), and the old job then ends without sending more. Process-wide.
+// One upload at a time on a controller: two uploads interleaved would write
+// two images into one flash. The firmware or sound job holds its runner's slot
+// from before its begin request to the end of its commit; the other upload
+// cannot begin meanwhile. A new upload of the same kind takes the slot over
+// (the sound bank started again); its runner drops the old job.
 namespace jobs {
 
 class Job;
@@ -21,7 +21,5 @@ private:
     const Job* holder_ = nullptr;
     UploadKind kind_ = UploadKind::None;
 };
-
-UploadSlot& uploadSlot();
 
 } // namespace jobs

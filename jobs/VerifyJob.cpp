@@ -4,10 +4,10 @@
 
 namespace jobs {
 
-VerifyJob::VerifyJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string sent, bool offerTake)
-    : Job(host, std::move(device)), model_(model), sent_(std::move(sent)), offerTake_(offerTake) {}
+VerifyJob::VerifyJob(JobHost& host, const ParameterList& model, std::string sent, bool offerTake)
+    : Job(host), model_(model), sent_(std::move(sent)), offerTake_(offerTake) {}
 
-std::optional<Exchange> VerifyJob::step(int result) {
+std::optional<Work> VerifyJob::step(int result) {
     if (!started_) {
         started_ = true;
         return call([this](DeviceInterface& d) { return d.ReadSettings(kept_); }, kReplyTimeoutMs);

@@ -12,7 +12,7 @@ namespace jobs {
 class VerifyJob : public Job {
 public:
     // offerTake: ask whether the editor takes the controller's values.
-    VerifyJob(JobHost& host, DevicePtr device, const ParameterList& model, std::string sent, bool offerTake);
+    VerifyJob(JobHost& host, const ParameterList& model, std::string sent, bool offerTake);
 
     const std::vector<UnkeptSetting>& unkept() const { return unkept_; }
     // What the controller holds now (read back), and whether the user wants it in the editor.
@@ -20,7 +20,7 @@ public:
     bool takeKept() const { return take_; }
 
 protected:
-    std::optional<Exchange> step(int result) override;
+    std::optional<Work> step(int result) override;
 
 private:
     const ParameterList& model_;

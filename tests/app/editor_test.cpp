@@ -1,6 +1,7 @@
 // The parameter editor with the fake dialogs; Send against the emulator.
 #include "Cp1251.h"
 #include "Device.h"
+#include "ExchangeThread.h"
 #include "Embedded.h"
 #include "EmulatorProcess.h"
 #include "FakeDialogs.h"
@@ -30,7 +31,9 @@ struct EditorTest : ::testing::Test, IsolatedSetup {
     FakeDialogs dialogs;
     ParameterList list{embeddedText("PARAMETER_LIST")};
     std::shared_ptr<DeviceInterface> device;
-    TParametersEditForm editor{dialogs, &device};
+    ExchangeThread exchanges;
+    jobs::Runner runner{exchanges.makeExecutor()};
+    TParametersEditForm editor{dialogs, &runner};
 
     void SetUp() override {
         list.LoadSettingsText("");
@@ -214,7 +217,7 @@ TEST_F(EditorTest, save_writes_the_settings_file) {
 
 TEST_F(EditorTest, send_writes_to_the_controller) {
     EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl"});
-    device = std::make_shared<Device>("COM7");
+    runner.setDevice(std::make_shared<Device>("COM7"));
     select(node(0, 6));
     editor.ValueEdit->setText("10");
     dialogs.answers = {Answer::Cancel};
@@ -233,7 +236,7 @@ TEST_F(EditorTest, send_writes_to_the_controller) {
 }
 
 TEST_F(EditorTest, send_without_controller_keeps_the_changes_marked) {
-    device = std::make_shared<Device>("COM9");
+    runner.setDevice(std::make_shared<Device>("COM9"));
     select(node(0, 6));
     editor.ValueEdit->setText("10");
     editor.SendActionExecute();
@@ -309,7 +312,6 @@ TEST(editor_window, centred_on_its_owner_on_every_showing) {
     IsolatedSetup setup;
     FakeDialogs dialogs;
     ParameterList list{embeddedText("PARAMETER_LIST")};
-    std::shared_ptr<DeviceInterface> device;
     // Centres within a pixel (odd sizes); the owner sits where the editor fits
     // on the offscreen screen.
     const auto centred = [](const QRect& a, const QRect& b) {
@@ -320,7 +322,7 @@ TEST(editor_window, centred_on_its_owner_on_every_showing) {
     owner.setGeometry(240, 48, 320, 505);
     owner.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
-    TParametersEditForm editor(dialogs, &device, &owner);
+    TParametersEditForm editor(dialogs, nullptr, &owner);
     editor.Params = &list;
     editor.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
@@ -339,7 +341,7 @@ TEST(editor_window, centred_on_its_owner_on_every_showing) {
 
 TEST_F(EditorTest, send_refuses_settings_too_long_for_the_controller) {
     EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl"});
-    device = std::make_shared<Device>("COM7");
+    runner.setDevice(std::make_shared<Device>("COM7"));
     list.SetValueByKey("UserNumber1", std::string(1020, '5'));
     auto* menu = editor.findChild<QMenuBar*>();
     ASSERT_NE(menu, nullptr);
@@ -357,8 +359,7 @@ TEST(editor_window, refused_text_stays_selected_after_a_real_message_box) {
     QtDialogs dialogs;
     ParameterList list{embeddedText("PARAMETER_LIST")};
     list.LoadSettingsText("");
-    std::shared_ptr<DeviceInterface> device;
-    TParametersEditForm editor(dialogs, &device);
+    TParametersEditForm editor(dialogs, nullptr);
     editor.Params = &list;
     editor.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));

@@ -189,7 +189,7 @@ TEST_F(MainWindowTest, read_loads_the_controller_text_and_shows_the_editor) {
     remember("COM7");
     TMainForm f(dialogs);
     shown(f);
-    TParametersEditForm editor(dialogs, &f.CurrentDevice);
+    TParametersEditForm editor(dialogs, &f.runner());
     f.setEditor(&editor);
     click(f.ReadButton);
     ASSERT_TRUE(settled(f));
@@ -201,7 +201,7 @@ TEST_F(MainWindowTest, read_loads_the_controller_text_and_shows_the_editor) {
 TEST_F(MainWindowTest, open_file) {
     TMainForm f(dialogs);
     shown(f);
-    TParametersEditForm editor(dialogs, &f.CurrentDevice);
+    TParametersEditForm editor(dialogs, &f.runner());
     f.setEditor(&editor);
     f.Parameters()->SetValueByKey("MicLevel", "3");
     click(f.OpenFileButton); // cancelled
@@ -397,8 +397,8 @@ TEST_F(MainWindowTest, the_other_upload_cannot_begin_while_one_runs) {
     ASSERT_TRUE(settled(f));
     // The block being sent when the window closed still ends on the controller
     // before another upload may begin.
-    ASSERT_TRUE(QTest::qWaitFor([] { return !exchangeThread().busy(); }, 2000));
-    EXPECT_EQ(jobs::uploadSlot().busy(), jobs::UploadKind::None) << "the upload left lets the slot go";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy(); }, 2000));
+    EXPECT_EQ(f.runner().uploads().busy(), jobs::UploadKind::None) << "the upload left lets the slot go";
     EXPECT_EQ(frames(195), 0) << "no firmware begin request";
 
     // Firmware first, on a controller that answers each block in 25 ms.

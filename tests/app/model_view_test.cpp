@@ -2,6 +2,7 @@
 // list driven from the keyboard and the mouse against the emulator.
 #include "ChangesView.h"
 #include "Device.h"
+#include "ExchangeThread.h"
 #include "Dialogs.h"
 #include "Embedded.h"
 #include "EmulatorProcess.h"
@@ -109,12 +110,13 @@ struct EditorDriving : ::testing::Test, IsolatedSetup {
     QtDialogs real;
     RealBoxes boxes;
     ParameterList list{embeddedText("PARAMETER_LIST")};
-    std::shared_ptr<DeviceInterface> device;
+    ExchangeThread exchanges;
+    jobs::Runner runner{exchanges.makeExecutor()};
     std::unique_ptr<TParametersEditForm> editor;
 
     void open(const std::string& loaded, TParametersEditForm::LoadSource source = {}) {
-        device = std::make_shared<Device>("COM7");
-        editor = std::make_unique<TParametersEditForm>(real, &device);
+        runner.setDevice(std::make_shared<Device>("COM7"));
+        editor = std::make_unique<TParametersEditForm>(real, &runner);
         list.LoadSettingsText(loaded);
         editor->Params = &list;
         editor->setLoadedText(loaded, source);

@@ -130,7 +130,7 @@ TEST_F(ResponsiveTest, closing_during_a_wait_asks_and_abandons_it_at_once) {
     click(f.GetSerialButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 3000));
     EXPECT_LT(msSince(t0), 1500) << "the reply is not waited for";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !exchangeThread().busy(); }, 1500)) << "the wait was cut short";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy(); }, 1500)) << "the wait was cut short";
     QTest::qWait(50);
     ASSERT_EQ(dialogs.texts(), std::vector<QString>{"Идет обмен с устройством. Прервать и выйти?"})
         << "and nothing is reported after";
@@ -232,7 +232,7 @@ TEST_F(ResponsiveTest, editor_send_shows_the_wait_and_closing_asks) {
     auto emu = silent();
     portSettingStore().write("COM7");
     TMainForm f(dialogs);
-    TParametersEditForm editor(dialogs, &f.CurrentDevice, &f);
+    TParametersEditForm editor(dialogs, &f.runner(), &f);
     editor.Params = f.Parameters();
     show(editor);
     QString wait;

@@ -4,6 +4,7 @@
 #include "BackupStore.h"
 #include "ChangesView.h"
 #include "Device.h"
+#include "ExchangeThread.h"
 #include "Embedded.h"
 #include "EmulatorProcess.h"
 #include "FakeDialogs.h"
@@ -179,7 +180,7 @@ TEST_F(SafetyTest, firmware_backup_failure_asks_and_cancel_sends_nothing) {
 TEST_F(SafetyTest, send_shows_the_changes_then_asks_then_backs_up_then_writes) {
     auto emu = emulator({"--settings-text", "AutoStart=99\\nMicLevel=10\\nX=1\\n"});
     TMainForm f(dialogs);
-    TParametersEditForm editor(dialogs, &f.CurrentDevice, &f);
+    TParametersEditForm editor(dialogs, &f.runner(), &f);
     f.setEditor(&editor);
     QStringList shownRows;
     size_t askedBefore = 99;
@@ -212,8 +213,10 @@ TEST_F(SafetyTest, send_shows_the_changes_then_asks_then_backs_up_then_writes) {
 TEST_F(SafetyTest, send_backup_failure_asks_and_cancel_sends_nothing) {
     auto emu = emulator({"--silent"});
     TParametersEditForm editor(dialogs, nullptr);
-    std::shared_ptr<DeviceInterface> device = std::make_shared<Device>("COM7");
-    TParametersEditForm sender(dialogs, &device);
+    ExchangeThread exchanges;
+    jobs::Runner runner{exchanges.makeExecutor()};
+    runner.setDevice(std::make_shared<Device>("COM7"));
+    TParametersEditForm sender(dialogs, &runner);
     ParameterList list(embeddedText("PARAMETER_LIST"));
     list.LoadSettingsText("MicLevel=10\n");
     sender.Params = &list;
@@ -336,8 +339,10 @@ TEST_F(SafetyTest, send_through_real_boxes_writes_and_cancel_sends_nothing) {
     auto emu = emulator({"--settings-text", "MicLevel=10\\n"});
     QtDialogs real;
     RealBoxes boxes;
-    std::shared_ptr<DeviceInterface> device = std::make_shared<Device>("COM7");
-    TParametersEditForm editor(real, &device);
+    ExchangeThread exchanges;
+    jobs::Runner runner{exchanges.makeExecutor()};
+    runner.setDevice(std::make_shared<Device>("COM7"));
+    TParametersEditForm editor(real, &runner);
     ParameterList list(embeddedText("PARAMETER_LIST"));
     list.LoadSettingsText("MicLevel=10\n");
     editor.Params = &list;
@@ -373,8 +378,10 @@ TEST_F(SafetyTest, send_to_a_controller_that_drops_a_key_says_so_and_keeps_the_c
     QtDialogs real;
     RealBoxes boxes;
     boxes.keys = {Qt::Key_Return, Qt::Key_Return, Qt::Key_Escape}; // "write?" OK, the list's Записать, "take?" Cancel
-    std::shared_ptr<DeviceInterface> device = std::make_shared<Device>("COM7");
-    TParametersEditForm editor(real, &device);
+    ExchangeThread exchanges;
+    jobs::Runner runner{exchanges.makeExecutor()};
+    runner.setDevice(std::make_shared<Device>("COM7"));
+    TParametersEditForm editor(real, &runner);
     QStringList log;
     editor.log = [&](const QString& line) { log << line; };
     ParameterList list(embeddedText("PARAMETER_LIST"));

@@ -208,7 +208,7 @@ struct DisplayScale : ::testing::Test, IsolatedSetup {
 
 TEST_F(DisplayScale, every_text_of_the_main_window_and_the_editor_fits_its_widget) {
     TMainForm f(dialogs);
-    TParametersEditForm editor(dialogs, &f.CurrentDevice, &f);
+    TParametersEditForm editor(dialogs, &f.runner(), &f);
     f.setEditor(&editor);
     shown(f);
     checkWindow(f);

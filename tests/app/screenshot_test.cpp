@@ -16,7 +16,7 @@ TEST(screenshots, both_windows_render) {
     EmulatorProcess emu({"--register", "COM5", "--settings-text", "PinCod=1234\\nAutoStart=99\\n"});
     ScreenshotDialogs dialogs(QString::fromStdString(dir / "shots"));
     TMainForm form(dialogs);
-    TParametersEditForm editor(dialogs, &form.CurrentDevice, &form);
+    TParametersEditForm editor(dialogs, &form.runner(), &form);
     form.setEditor(&editor);
     form.show();
     dialogs.run(form, editor);

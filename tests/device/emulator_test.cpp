@@ -3,6 +3,7 @@
 #include "Device.h"
 #include "Embedded.h"
 #include "EmulatorProcess.h"
+#include "PortSettingStore.h"
 #include "Pty.h"
 #include "TempDir.h"
 #include "WaitFor.h"
@@ -264,20 +265,17 @@ TEST_F(EmulatorTest, port_search_skips_a_silent_port) {
     EXPECT_GE(spent, 3990) << "about 4 s on the silent COM2";
     EXPECT_LT(spent, 6000);
     EXPECT_EQ(report, "Порт:\tCOM3\nТип:\tQV_r2\nВерсия:\t001.083\nНомер:\t4294967295\n");
-    EXPECT_EQ(portSettingStore().read(), "COM3");
-    EXPECT_EQ(d.portName(), "COM3");
+    EXPECT_EQ(d.portName(), "COM3") << "the device stays on the port it found";
 }
 
 TEST_F(EmulatorTest, port_search_not_found_restores_the_port_name) {
     PtyPair other;
     std::filesystem::create_directories(dir / "ports");
     std::filesystem::create_symlink(other.path, dir / "ports/COM4");
-    ASSERT_TRUE(portSettingStore().write("COM9"));
     Device d("COM9");
     std::string report = "untouched";
     EXPECT_FALSE(d.FindDevicePort(report));
     EXPECT_EQ(report, "untouched");
-    EXPECT_EQ(portSettingStore().read(), "COM9");
     EXPECT_EQ(d.portName(), "COM9") << "not left on COM4, which passed the probe";
 }
 
@@ -293,8 +291,17 @@ TEST_F(EmulatorTest, port_setting_store) {
     EXPECT_EQ(portSettingStore().read(), "") << "missing reads as empty";
     EXPECT_TRUE(portSettingStore().write("COM12"));
     EXPECT_EQ(portSettingStore().read(), "COM12");
-    Device d;
-    EXPECT_EQ(d.portName(), "COM12") << "a new device takes the remembered port";
+}
+
+TEST_F(EmulatorTest, port_search_leaves_alone_a_port_another_runner_holds) {
+    auto held = start({"--register", "COM3"});
+    auto free = start({"--register", "COM4", "--serial", "44"});
+    Device d("COM9");
+    d.SetPortsInUse([](const std::string& port) { return port == "COM3"; });
+    std::string report;
+    EXPECT_TRUE(d.FindDevicePort(report));
+    EXPECT_EQ(d.portName(), "COM4") << report;
+    EXPECT_NE(report.find("Номер:\t44"), std::string::npos);
 }
 
 TEST_F(EmulatorTest, cancelled_wait_ends_early_as_a_time_out_and_the_port_is_closed) {
@@ -325,7 +332,6 @@ TEST_F(EmulatorTest, cancelled_search_behaves_as_not_found) {
     std::filesystem::create_symlink(silent2.path, dir / "ports/COM2");
     std::filesystem::create_symlink(silent3.path, dir / "ports/COM3");
     auto emu = start({"--register", "COM4"});
-    ASSERT_TRUE(portSettingStore().write("COM9"));
     Device d("COM9");
     std::atomic<bool> cancel{false};
     std::vector<std::string> tried;
@@ -341,5 +347,4 @@ TEST_F(EmulatorTest, cancelled_search_behaves_as_not_found) {
     EXPECT_LT(msSince(t0), 6000) << "COM2's full wait, COM3 cut short";
     EXPECT_EQ(tried, (std::vector<std::string>{"COM2", "COM3"}));
     EXPECT_EQ(d.portName(), "COM9");
-    EXPECT_EQ(portSettingStore().read(), "COM9");
 }

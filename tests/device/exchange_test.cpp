@@ -11,7 +11,8 @@ struct ExchangeTest : ::testing::Test {
     FakeLineState line;
     FakeClock clock;
     ExchangeTest() { line.clock = &clock; }
-    Device device{std::make_unique<VCOM_Port>("COM5", std::make_unique<FakeLineBackend>(line)), clock};
+    ExchangeTrace trace;
+    Device device{std::make_unique<VCOM_Port>("COM5", std::make_unique<FakeLineBackend>(line)), clock, &trace};
 
     std::uint32_t timed(const std::function<void()>& f) {
         const std::uint32_t start = clock.now;
@@ -293,14 +294,13 @@ TEST(version_compare, byte_wise_with_prefix_smaller) {
 }
 
 TEST_F(ExchangeTest, each_exchange_is_traced_with_types_sizes_result_and_time_but_no_payload) {
-    exchangeTrace().clear();
     const std::string version = "QV_r2\n001.050\nNov 11 2019";
     line.script(frameBytes(150, std::string{static_cast<char>(version.size()), 0} + version));
     std::string text;
     ASSERT_EQ(device.GetVersionInfo(text), result::kOk);
     std::uint32_t serial = 0;
     EXPECT_EQ(device.GetSerialNumber(serial), result::kNoReply); // nothing scripted: the limit passes
-    const auto entries = exchangeTrace().entries();
+    const auto entries = trace.entries();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].port, "COM5");
     EXPECT_EQ(entries[0].request, 14);

@@ -4,6 +4,7 @@
 // when the controller confirmed its CRC.
 #include "Device.h"
 #include "Embedded.h"
+#include "RunJob.h"
 #include "SettingsWriteJob.h"
 #include "EmulatorProcess.h"
 #include "TempDir.h"
@@ -127,9 +128,11 @@ int verifiedWrite(Device& d) {
         void progress(const jobs::Progress&) override {}
     } host;
     static const ParameterList model(embeddedText("PARAMETER_LIST"));
-    jobs::SettingsWriteJob job(host, std::shared_ptr<DeviceInterface>(&d, [](DeviceInterface*) {}), model,
-                               "MicLevel=12\nAutoStart=99\n", {false, false, false});
-    return jobs::runToEnd(job) == jobs::Outcome::Done ? 1 : host.code;
+    jobs::SettingsWriteJob::Options options;
+    options.confirm = false;
+    options.backup = false;
+    jobs::SettingsWriteJob job(host, model, "MicLevel=12\nAutoStart=99\n", options);
+    return runOn(std::shared_ptr<DeviceInterface>(&d, [](DeviceInterface*) {}), job) == jobs::Outcome::Done ? 1 : host.code;
 }
 
 int run(Device& d, Op op) {

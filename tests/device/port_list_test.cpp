@@ -156,7 +156,7 @@ TEST_F(PortListTest, find_port_finds_the_emulator_behind_a_usb_tty_without_any_a
     std::string report;
     ASSERT_TRUE(d.FindDevicePort(report));
     EXPECT_EQ(report, "Порт:\tCOM2\nТип:\tQV_r2\nВерсия:\t001.083\nНомер:\t77\n");
-    EXPECT_EQ(portSettingStore().read(), "COM2");
+    EXPECT_EQ(d.portName(), "COM2");
     EXPECT_EQ(link("COM2"), dev("ttyACM0"));
 }
 

@@ -3,6 +3,7 @@
 #include "Embedded.h"
 #include "OwnerValues.h"
 #include "RecordingHost.h"
+#include "Runner.h"
 #include "ReportJob.h"
 #include "ScriptedDevice.h"
 #include "TempDir.h"
@@ -24,9 +25,14 @@ struct ReportTest : ::testing::Test, IsolatedSetup {
     std::string path = dir / "отчёт.html";
 
     std::string run(std::optional<Strings> log = std::nullopt) {
-        exchangeTrace().clear();
-        jobs::ReportJob job(host, device, model, path, {"Z58 Service Tool", "Qt 6.4.2", std::move(log)});
-        EXPECT_EQ(jobs::runToEnd(job), jobs::Outcome::Done);
+        jobs::Runner runner;
+        runner.setDevice(device);
+        auto job = std::make_shared<jobs::ReportJob>(host, model, path,
+                                                     jobs::ReportJob::Context{"Z58 Service Tool", "Qt 6.4.2", std::move(log)});
+        EXPECT_EQ(runner.run(job), jobs::Outcome::Done);
+        return check(*job);
+    }
+    std::string check(const jobs::ReportJob& job) {
         EXPECT_EQ(readWhole(path), job.html());
         return job.html();
     }
@@ -97,11 +103,11 @@ TEST_F(ReportTest, a_controller_that_does_not_answer_is_said_so_and_the_rest_sti
 }
 
 TEST(support_report, the_trace_has_types_sizes_and_results_but_never_a_payload) {
-    exchangeTrace().clear();
-    exchangeTrace().add({1700000000123, "COM7", 200, 201, 1, 8, 63, 12});
-    exchangeTrace().add({1700000000200, "COM7", 14, -1, -2, 8, 0, 4000});
+    ExchangeTrace trace;
+    trace.add({1700000000123, "COM7", 200, 201, 1, 8, 63, 12});
+    trace.add({1700000000200, "COM7", 14, -1, -2, 8, 0, 4000});
     jobs::ReportFacts facts;
-    facts.trace = exchangeTrace().entries();
+    facts.trace = trace.entries();
     facts.traceTotal = 2;
     const std::string page = jobs::supportReportHtml(facts, ParameterList{embeddedText("PARAMETER_LIST")});
     EXPECT_NE(page.find("<td>ReqSettings</td><td>Settings</td><td>1 "), std::string::npos);
@@ -112,8 +118,11 @@ TEST(support_report, the_trace_has_types_sizes_and_results_but_never_a_payload) 
 
 TEST_F(ReportTest, a_folder_that_refuses_the_file_is_a_clear_failure) {
     device->settingsText = kOwnerSettings;
-    jobs::ReportJob job(host, device, model, dir / "нет такой папки/r.html", {"z58ctl", {}, std::nullopt});
-    EXPECT_EQ(jobs::runToEnd(job), jobs::Outcome::Failed);
+    jobs::Runner runner;
+    runner.setDevice(device);
+    EXPECT_EQ(runner.run(std::make_shared<jobs::ReportJob>(host, model, dir / "нет такой папки/r.html",
+                                                           jobs::ReportJob::Context{"z58ctl", {}, std::nullopt})),
+              jobs::Outcome::Failed);
     const Strings failed = host.only("failed ");
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].rfind("failed Отчёт не сохранён: ", 0), 0u) << failed[0];

@@ -5,6 +5,7 @@
 #include "Embedded.h"
 #include "PortSearchJob.h"
 #include "RecordingHost.h"
+#include "RunJob.h"
 #include "RestoreJob.h"
 #include "ScriptedDevice.h"
 #include "SettingsWriteJob.h"
@@ -26,8 +27,15 @@ struct SettingsJobs : ::testing::Test, IsolatedSetup {
     ParameterList model{embeddedText("PARAMETER_LIST")};
 
     Outcome write(jobs::SettingsWriteJob::Options o, const std::string& text = "MicLevel=12\n") {
-        jobs::SettingsWriteJob job(host, device, model, text, o);
-        return jobs::runToEnd(job);
+        jobs::SettingsWriteJob job(host, model, text, o);
+        return runOn(device, job);
+    }
+    static jobs::SettingsWriteJob::Options opts(bool confirm, bool backup, bool offerTake = false) {
+        jobs::SettingsWriteJob::Options o;
+        o.confirm = confirm;
+        o.backup = backup;
+        o.offerTake = offerTake;
+        return o;
     }
 };
 
@@ -52,7 +60,7 @@ TEST_F(SettingsJobs, write_cancelled_or_failed_claims_nothing) {
 
     host = RecordingHost{};
     device->results = {{"write", -2}};
-    EXPECT_EQ(write({false, false}), Outcome::Failed);
+    EXPECT_EQ(write(opts(false, false)), Outcome::Failed);
     EXPECT_EQ(device->frames(), Strings{"write"});
     EXPECT_EQ(host.events, Strings{"failed Устройство не подключено или занято|Запись настроек -2"});
 
@@ -60,7 +68,7 @@ TEST_F(SettingsJobs, write_cancelled_or_failed_claims_nothing) {
     host = RecordingHost{};
     device = std::make_shared<ScriptedDevice>();
     device->results = {{"read", -2}};
-    EXPECT_EQ(write({false, false}), Outcome::Failed);
+    EXPECT_EQ(write(opts(false, false)), Outcome::Failed);
     EXPECT_EQ(host.events, Strings{"failed Настройки отправлены, но проверить их не удалось: устройство не ответило.|"
                                    "Настройки отправлены, но проверить их не удалось: устройство не ответило. -2"});
 }
@@ -70,7 +78,7 @@ TEST_F(SettingsJobs, a_backup_that_cannot_be_saved_asks_first) {
     std::ofstream(dir / "data") << "x";
     std::ofstream(dir / "local") << "x";
     host.answers = {false};
-    EXPECT_EQ(write({false, true}), Outcome::Declined);
+    EXPECT_EQ(write(opts(false, true)), Outcome::Declined);
     EXPECT_EQ(device->frames(), (Strings{"read", "serial"})) << "not written";
     ASSERT_EQ(host.events.size(), 2u);
     EXPECT_EQ(host.events[0].rfind("detail Резервная копия настроек не сохранена: Папка резервных копий ", 0), 0u);
@@ -78,21 +86,21 @@ TEST_F(SettingsJobs, a_backup_that_cannot_be_saved_asks_first) {
     EXPECT_EQ(host.topics, std::vector<jobs::Topic>{jobs::Topic::NoBackup});
 
     host = RecordingHost{};
-    EXPECT_EQ(write({false, true}), Outcome::Done) << "OK goes on without it";
+    EXPECT_EQ(write(opts(false, true)), Outcome::Done) << "OK goes on without it";
     EXPECT_EQ(device->count("write"), 1);
 }
 
 TEST_F(SettingsJobs, standalone_backup_fails_as_a_command_does) {
-    jobs::BackupJob ok(host, device, jobs::BackupJob::Mode::Standalone);
-    EXPECT_EQ(jobs::runToEnd(ok), Outcome::Done);
+    jobs::BackupJob ok(host, jobs::BackupJob::Mode::Standalone);
+    EXPECT_EQ(runOn(device, ok), Outcome::Done);
     ASSERT_EQ(host.events.size(), 1u);
     EXPECT_EQ(host.events[0], "tell |" + ok.path() + "\n") << "the path is the result";
     EXPECT_TRUE(std::filesystem::exists(ok.path()));
 
     host = RecordingHost{};
     device->results = {{"serial", -3}};
-    jobs::BackupJob failed(host, device, jobs::BackupJob::Mode::Standalone);
-    EXPECT_EQ(jobs::runToEnd(failed), Outcome::Failed);
+    jobs::BackupJob failed(host, jobs::BackupJob::Mode::Standalone);
+    EXPECT_EQ(runOn(device, failed), Outcome::Failed);
     EXPECT_EQ(host.events, Strings{"failed |Серийный номер -3"});
     EXPECT_TRUE(host.only("ask ").empty()) << "nothing to decide on its own";
 }
@@ -101,21 +109,21 @@ TEST_F(SettingsJobs, restore_only_with_ok_and_a_missing_file_is_said) {
     std::filesystem::create_directories(dir / "b");
     std::ofstream(dir / "b/77_x.txt", std::ios::binary) << "PinCod=1234\r\nOdd=1\r\n";
     host.answers = {false};
-    jobs::RestoreJob declined(host, device, model, dir / "b/77_x.txt");
-    EXPECT_EQ(jobs::runToEnd(declined), Outcome::Declined);
+    jobs::RestoreJob declined(host, model, dir / "b/77_x.txt");
+    EXPECT_EQ(runOn(device, declined), Outcome::Declined);
     EXPECT_TRUE(device->calls.empty());
 
     host = RecordingHost{};
-    jobs::RestoreJob restore(host, device, model, dir / "b/77_x.txt");
-    EXPECT_EQ(jobs::runToEnd(restore), Outcome::Done);
+    jobs::RestoreJob restore(host, model, dir / "b/77_x.txt");
+    EXPECT_EQ(runOn(device, restore), Outcome::Done);
     EXPECT_EQ(device->written, "PinCod=1234\nOdd=1\n") << "every line back, unknown keys too, with the controller's LF";
     EXPECT_EQ(device->frames(), (Strings{"write", "read"})) << "and read back";
     EXPECT_EQ(host.events.back(), "tell Сообщение|Настройки восстановлены.");
 
     host = RecordingHost{};
     device->calls.clear();
-    jobs::RestoreJob gone(host, device, model, dir / "b/missing.txt");
-    EXPECT_EQ(jobs::runToEnd(gone), Outcome::Failed);
+    jobs::RestoreJob gone(host, model, dir / "b/missing.txt");
+    EXPECT_EQ(runOn(device, gone), Outcome::Failed);
     EXPECT_TRUE(device->calls.empty());
     ASSERT_EQ(host.only("failed ").size(), 1u);
     EXPECT_NE(host.only("failed ")[0].find("missing.txt"), std::string::npos);
@@ -123,17 +131,18 @@ TEST_F(SettingsJobs, restore_only_with_ok_and_a_missing_file_is_said) {
 
 TEST_F(SettingsJobs, port_search_reports_what_answered_or_that_nothing_did) {
     device->searchReport = "Порт:\tCOM3\nТип:\tQV_r2\n";
-    jobs::PortSearchJob found(host, device);
-    auto next = found.start();
+    jobs::PortSearchJob found(host);
+    auto next = found.start(jobs::JobContext{device, nullptr, nullptr, [](const std::string&) { return false; }});
     ASSERT_TRUE(next && next->search) << "shown as a search, with its Cancel";
-    EXPECT_FALSE(found.resume(next->run()));
+    EXPECT_FALSE(found.resume(jobs::WorkResult{next->run(*device), {}, {}}));
     EXPECT_EQ(found.outcome(), Outcome::Done);
+    EXPECT_EQ(found.foundPort(), "COM3") << "for the program to remember";
     EXPECT_EQ(host.events, Strings{"tell Устройство найдено|Порт:\tCOM3\nТип:\tQV_r2\n"});
 
     host = RecordingHost{};
     device->results = {{"search", 0}};
-    jobs::PortSearchJob missing(host, device);
-    EXPECT_EQ(jobs::runToEnd(missing), Outcome::Failed);
+    jobs::PortSearchJob missing(host);
+    EXPECT_EQ(runOn(device, missing), Outcome::Failed);
     EXPECT_EQ(host.events, Strings{"tell Внимание|Устройство не найдено"});
 }
 
@@ -141,14 +150,14 @@ TEST_F(SettingsJobs, a_write_is_done_only_when_the_controller_keeps_it) {
     // Kept as values: "05" and "5" of a number are one value; a key missing from
     // the read-back is at its default.
     device->keeps = [](const std::string&) { return std::string("MicLevel=5\nAutoStart=99\n"); };
-    EXPECT_EQ(write({false, false}, "MicLevel=05\nAutoStart=99\nSmsBalans=0\n"), Outcome::Failed)
+    EXPECT_EQ(write(opts(false, false), "MicLevel=05\nAutoStart=99\nSmsBalans=0\n"), Outcome::Failed)
         << "SmsBalans is not at its default, and was not kept";
     ASSERT_EQ(host.only("log ").size(), 1u);
     EXPECT_NE(host.only("log ")[0].find("(SmsBalans): 0 → "), std::string::npos) << host.only("log ")[0];
 
     host = RecordingHost{};
     device->keeps = [](const std::string& text) { return text.substr(0, text.find("Odd=")); };
-    EXPECT_EQ(write({false, false}, "MicLevel=05\nOdd=1\n"), Outcome::Failed) << "an unknown key dropped";
+    EXPECT_EQ(write(opts(false, false), "MicLevel=05\nOdd=1\n"), Outcome::Failed) << "an unknown key dropped";
     EXPECT_EQ(host.only("log "), Strings{"log Не сохранено: Odd: 1 → (нет)"});
     ASSERT_EQ(host.only("failed ").size(), 1u);
     EXPECT_EQ(host.only("failed ")[0], "failed Устройство сохранило не все настройки:\nOdd: 1 → (нет)|Устройство сохранило не все настройки 0");
@@ -157,16 +166,16 @@ TEST_F(SettingsJobs, a_write_is_done_only_when_the_controller_keeps_it) {
     host = RecordingHost{};
     device->keeps = [](const std::string&) { return std::string("MicLevel=8\n"); };
     host.answers = {true};
-    jobs::SettingsWriteJob job(host, device, model, "MicLevel=12\n", {false, false, true});
-    EXPECT_EQ(jobs::runToEnd(job), Outcome::Failed) << "a number limited by the controller";
+    jobs::SettingsWriteJob job(host, model, "MicLevel=12\n", opts(false, false, true));
+    EXPECT_EQ(runOn(device, job), Outcome::Failed) << "a number limited by the controller";
     ASSERT_EQ(host.topics, std::vector<jobs::Topic>{jobs::Topic::TakeKept});
     ASSERT_NE(job.keptForEditor(), nullptr);
     EXPECT_EQ(*job.keptForEditor(), "MicLevel=8\n");
 
     host = RecordingHost{};
     host.answers = {false};
-    jobs::SettingsWriteJob kept(host, device, model, "MicLevel=12\n", {false, false, true});
-    EXPECT_EQ(jobs::runToEnd(kept), Outcome::Failed);
+    jobs::SettingsWriteJob kept(host, model, "MicLevel=12\n", opts(false, false, true));
+    EXPECT_EQ(runOn(device, kept), Outcome::Failed);
     EXPECT_EQ(kept.keptForEditor(), nullptr) << "Cancel keeps the user's values";
 }
 
@@ -177,8 +186,8 @@ TEST_F(SettingsJobs, the_list_shows_the_controller_and_an_unchecked_row_keeps_it
     host.unchoose = {"MicLevel"};
     jobs::SettingsWriteJob::Options o;
     o.choose = true;
-    jobs::SettingsWriteJob job(host, device, model, "MicLevel=12\nAutoStart=1\nPinCod=1111\n", o);
-    EXPECT_EQ(jobs::runToEnd(job), Outcome::Done);
+    jobs::SettingsWriteJob job(host, model, "MicLevel=12\nAutoStart=1\nPinCod=1111\n", o);
+    EXPECT_EQ(runOn(device, job), Outcome::Done);
     EXPECT_EQ(device->frames(), (Strings{"read", "serial", "write", "read"})) << "one read before the write";
     ASSERT_EQ(host.lists.size(), 1u);
     const auto& rows = host.lists[0].rows;
@@ -195,8 +204,8 @@ TEST_F(SettingsJobs, the_list_shows_the_controller_and_an_unchecked_row_keeps_it
     host = RecordingHost{};
     host.chooseAnswer = false;
     device->calls.clear();
-    jobs::SettingsWriteJob cancelled(host, device, model, "MicLevel=12\n", o);
-    EXPECT_EQ(jobs::runToEnd(cancelled), Outcome::Declined);
+    jobs::SettingsWriteJob cancelled(host, model, "MicLevel=12\n", o);
+    EXPECT_EQ(runOn(device, cancelled), Outcome::Declined);
     EXPECT_EQ(device->frames(), (Strings{"read", "serial"}));
 }
 
@@ -210,8 +219,8 @@ TEST_F(SettingsJobs, a_file_of_another_controller_keeps_the_owners_values_unless
         o.choose = true;
         o.fromFile = true;
         o.fileSerial = fileSerial;
-        jobs::SettingsWriteJob job(host, device, model, file, o);
-        EXPECT_EQ(jobs::runToEnd(job), Outcome::Done);
+        jobs::SettingsWriteJob job(host, model, file, o);
+        EXPECT_EQ(runOn(device, job), Outcome::Done);
         device->settingsText = "PinCod=4821\nUserNumber1=+79161234567\nMicLevel=10\n";
         return device->written;
     };
@@ -227,10 +236,10 @@ TEST_F(SettingsJobs, a_file_of_another_controller_keeps_the_owners_values_unless
 
 TEST_F(SettingsJobs, keep_without_a_backup_reads_first_and_says_which_stayed) {
     device->settingsText = "PinCod=4821\nMicLevel=10\n";
-    jobs::SettingsWriteJob::Options o(false, false);
+    jobs::SettingsWriteJob::Options o = opts(false, false);
     o.keep = {"PinCod"};
-    jobs::SettingsWriteJob job(host, device, model, "PinCod=1111\nMicLevel=12\n", o);
-    EXPECT_EQ(jobs::runToEnd(job), Outcome::Done);
+    jobs::SettingsWriteJob job(host, model, "PinCod=1111\nMicLevel=12\n", o);
+    EXPECT_EQ(runOn(device, job), Outcome::Done);
     EXPECT_EQ(device->frames(), (Strings{"read", "write", "read"}));
     EXPECT_EQ(device->written, "PinCod=4821\nMicLevel=12\n");
     EXPECT_EQ(host.only("detail "), Strings{"detail Пин код  (PinCod): значение этого устройства сохранено"});
@@ -239,7 +248,7 @@ TEST_F(SettingsJobs, keep_without_a_backup_reads_first_and_says_which_stayed) {
     host = RecordingHost{};
     device->results = {{"read", -2}};
     device->calls.clear();
-    jobs::SettingsWriteJob unread(host, device, model, "PinCod=1111\n", o);
-    EXPECT_EQ(jobs::runToEnd(unread), Outcome::Failed);
+    jobs::SettingsWriteJob unread(host, model, "PinCod=1111\n", o);
+    EXPECT_EQ(runOn(device, unread), Outcome::Failed);
     EXPECT_EQ(device->frames(), Strings{"read"}) << "what is to be kept is not known: nothing written";
 }

@@ -7,6 +7,8 @@
 #include "ScriptedDevice.h"
 #include "SoundJob.h"
 #include "TempDir.h"
+#include "ExchangeTrace.h"
+#include "Runner.h"
 #include "UploadSlot.h"
 
 #include <gtest/gtest.h>
@@ -33,19 +35,38 @@ struct UploadJobs : ::testing::Test, IsolatedSetup {
     SoundBank bank;
     ParameterList model{embeddedText("PARAMETER_LIST")};
     std::vector<Pace> paces;
+    jobs::UploadSlot slot;
+    ExchangeTrace trace;
+    jobs::Carried carriedImage, carriedBank;
 
     UploadJobs() {
         const EmbeddedResource blow = embeddedResource("blow");
         image.load(blow.data, blow.size);
+        carriedImage = {blow.data, blow.size};
         const EmbeddedResource wave = embeddedResource("wave_list");
         bank.load(wave.data, wave.size);
+        carriedBank = {wave.data, wave.size};
+    }
+    static jobs::FirmwareJob::Options options(bool backup, bool offerRestore) {
+        jobs::FirmwareJob::Options o;
+        o.backup = backup;
+        o.offerRestore = offerRestore;
+        return o;
     }
     std::unique_ptr<jobs::FirmwareJob> firmware(jobs::FirmwareJob::Options o = {}) {
-        return std::make_unique<jobs::FirmwareJob>(host, device, image, model, o);
+        return std::make_unique<jobs::FirmwareJob>(host, carriedImage, model, o);
+    }
+    // What a runner lends its jobs, on the current device.
+    jobs::JobContext context() {
+        return jobs::JobContext{device, &slot, &trace, [](const std::string&) { return false; }};
+    }
+    // The work asked for, done at once on the device.
+    jobs::WorkResult done(const std::optional<jobs::Work>& next) {
+        return jobs::WorkResult{next->run ? next->run(*device) : 0, device->TakePortNotices(), {}};
     }
     // Runs to the end as z58ctl does, noting how each step was paced.
     Outcome run(jobs::Job& job) {
-        for (auto next = job.start(); next; next = job.resume(next->run ? next->run() : 0))
+        for (auto next = job.start(context()); next; next = job.resume(done(next)))
             paces.push_back(next->pace);
         return job.outcome();
     }
@@ -63,7 +84,8 @@ struct UploadJobs : ::testing::Test, IsolatedSetup {
 TEST_F(UploadJobs, firmware_backs_up_uploads_commits_restarts_and_restores) {
     auto job = firmware();
     EXPECT_EQ(run(*job), Outcome::Done);
-    EXPECT_EQ(device->frames(), (Strings{"version", "read", "serial", "begin-firmware", "blocks 102", "commit", "restart", "write", "read"}));
+    EXPECT_EQ(device->frames(), (Strings{"version", "read", "serial", "begin-firmware", "blocks 102", "commit", "restart", "version", "write", "read"}))
+        << "the saved settings are offered once the controller answers again";
     EXPECT_EQ(device->committedCount, 104130u);
     EXPECT_EQ(device->committedCrc, image.imageCrc);
     EXPECT_EQ(device->blocks.back().first, 103424u);
@@ -91,7 +113,7 @@ TEST_F(UploadJobs, firmware_backs_up_uploads_commits_restarts_and_restores) {
     EXPECT_EQ(paces[4 + 102], Pace::FirmwareTick) << "the finishing tick";
     EXPECT_EQ(paces[4 + 103], Pace::Now) << "commit";
     EXPECT_EQ(host.progress_.back().value, 102);
-    EXPECT_EQ(jobs::uploadSlot().busy(), jobs::UploadKind::None);
+    EXPECT_EQ(slot.busy(), jobs::UploadKind::None);
 }
 
 TEST_F(UploadJobs, firmware_declined_questions_send_nothing_further) {
@@ -108,7 +130,7 @@ TEST_F(UploadJobs, firmware_declined_questions_send_nothing_further) {
         EXPECT_EQ(device->frames(), Strings{"version"});
         EXPECT_EQ(host.events.back(), "ask Внимание|Устройство уже содержит новейшую или равную версию.\n" + std::string(25, ' ') +
                                           "Обновлять или нет?");
-        EXPECT_EQ(jobs::uploadSlot().busy(), jobs::UploadKind::None) << "a declined job lets the slot go";
+        EXPECT_EQ(slot.busy(), jobs::UploadKind::None) << "a declined job lets the slot go";
     }
 
     device = std::make_shared<ScriptedDevice>();
@@ -148,7 +170,7 @@ TEST_F(UploadJobs, firmware_failures_each_say_so_once_and_stop) {
         EXPECT_EQ(device->frames(), c.frames);
         EXPECT_EQ(host.only("failed "), Strings{c.failure});
         EXPECT_EQ(host.only("ask ").size(), 1u) << "no restart offered";
-        EXPECT_EQ(jobs::uploadSlot().busy(), jobs::UploadKind::None);
+        EXPECT_EQ(slot.busy(), jobs::UploadKind::None);
     }
 }
 
@@ -169,19 +191,19 @@ TEST_F(UploadJobs, firmware_without_a_backup_asks_and_no_sends_nothing) {
 }
 
 TEST_F(UploadJobs, terminal_options_leave_out_the_backup_or_name_the_restore_command) {
-    EXPECT_EQ(run(*firmware({false, false})), Outcome::Done);
+    EXPECT_EQ(run(*firmware(options(false, false))), Outcome::Done);
     EXPECT_EQ(device->frames(), (Strings{"version", "begin-firmware", "blocks 102", "commit", "restart"}));
 
     device = std::make_shared<ScriptedDevice>();
     host = RecordingHost{};
-    EXPECT_EQ(run(*firmware({true, false})), Outcome::Done);
+    EXPECT_EQ(run(*firmware(options(true, false))), Outcome::Done);
     EXPECT_EQ(device->count("write"), 0);
     EXPECT_EQ(host.only("detail ").back().rfind("detail Вернуть прежние настройки после перезагрузки: z58ctl write-settings \"", 0), 0u);
     EXPECT_EQ(host.only("detail ").front(), "detail Версия в устройстве: 001.050, загружаемая: 001.083");
 }
 
 TEST_F(UploadJobs, sound_uploads_the_bank_as_stored_and_says_only_success) {
-    jobs::SoundJob job(host, device, bank);
+    jobs::SoundJob job(host, carriedBank);
     EXPECT_EQ(run(job), Outcome::Done);
     EXPECT_EQ(device->frames(), (Strings{"begin-sound", "blocks 596", "commit"}));
     EXPECT_EQ(device->blocks.back().first, 609280u);
@@ -197,7 +219,7 @@ TEST_F(UploadJobs, sound_uploads_the_bank_as_stored_and_says_only_success) {
 
 TEST_F(UploadJobs, sound_failures) {
     device->results = {{"begin-sound", -2}};
-    jobs::SoundJob first(host, device, bank);
+    jobs::SoundJob first(host, carriedBank);
     EXPECT_EQ(run(first), Outcome::Failed);
     EXPECT_EQ(host.only("failed "), Strings{"failed Устройство не подключено или занято.\nОбновление отменено.|"
                                             "Устройство не подключено или занято. Обновление отменено -2"});
@@ -206,7 +228,7 @@ TEST_F(UploadJobs, sound_failures) {
     device = std::make_shared<ScriptedDevice>();
     device->failBlockAt = 4;
     host = RecordingHost{};
-    jobs::SoundJob second(host, device, bank);
+    jobs::SoundJob second(host, carriedBank);
     EXPECT_EQ(run(second), Outcome::Failed);
     EXPECT_EQ(device->frames(), (Strings{"begin-sound", "blocks 4"}));
     EXPECT_EQ(host.only("failed "), Strings{"failed Ошибка при передачи данных|Обновление отменено -2"});
@@ -214,87 +236,44 @@ TEST_F(UploadJobs, sound_failures) {
     device = std::make_shared<ScriptedDevice>();
     device->results = {{"commit", -3}};
     host = RecordingHost{};
-    jobs::SoundJob third(host, device, bank);
+    jobs::SoundJob third(host, carriedBank);
     EXPECT_EQ(run(third), Outcome::Failed);
     EXPECT_EQ(host.only("failed "), Strings{"failed Нет подтвеждения CRC|Обновление отменено -3"});
     EXPECT_EQ(host.only("tell ").size(), 0u) << "no success claimed";
 }
 
-#ifndef _WIN32
-// Another window's exchange may open the port the moment this one ended; the
-// reason for this failure must be the port as this exchange left it.
-TEST_F(UploadJobs, why_a_port_failed_is_asked_where_the_exchange_ran_not_later) {
-    PtyPair line;
-    ASSERT_FALSE(line.path.empty());
-    device->port = line.path;
-    device->results = {{"begin-sound", -2}};
-    jobs::SoundJob job(host, device, bank);
-    for (auto next = job.start(); next;) {
-        const int result = next->run ? next->run() : 0;
-        // The next exchange holds the port while this job takes its result.
-        const int held = ::open(line.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(held, 0);
-        ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
-        next = job.resume(result);
-        ::close(held);
-    }
-    EXPECT_EQ(job.outcome(), Outcome::Failed);
-    ASSERT_EQ(host.whys.size(), 1u);
-    EXPECT_EQ(host.whys[0], "") << "the port was free when the exchange failed";
-}
-#endif
-
 TEST_F(UploadJobs, one_upload_at_a_time_in_both_directions) {
     // A sound upload between its begin and its commit: the firmware cannot begin.
-    jobs::SoundJob sound(host, device, bank);
-    auto next = sound.start();
-    next = sound.resume(next->run()); // begun, the first block asked for
+    jobs::SoundJob sound(host, carriedBank);
+    auto next = sound.start(context());
+    next = sound.resume(done(next)); // begun, the first block asked for
     ASSERT_TRUE(next);
     RecordingHost other;
-    jobs::FirmwareJob fw(other, device, image, model, {});
-    EXPECT_FALSE(fw.start());
+    jobs::FirmwareJob fw(other, carriedImage, model, {});
+    EXPECT_FALSE(fw.start(context()));
     EXPECT_EQ(fw.outcome(), Outcome::Failed);
     EXPECT_EQ(device->count("begin-firmware"), 0);
     EXPECT_EQ(device->count("version"), 0) << "refused before anything is asked of the controller";
     // The sound upload goes on to its confirmed end.
     while (next)
-        next = sound.resume(next->run ? next->run() : 0);
+        next = sound.resume(done(next));
     EXPECT_EQ(sound.outcome(), Outcome::Done);
 
     // And the other way round.
     device = std::make_shared<ScriptedDevice>();
-    jobs::FirmwareJob firmwareFirst(host, device, image, model, {});
-    next = firmwareFirst.start();
+    jobs::FirmwareJob firmwareFirst(host, carriedImage, model, {});
+    next = firmwareFirst.start(context());
     for (int i = 0; i < 6 && next; ++i) // version, backup, begin, two blocks
-        next = firmwareFirst.resume(next->run());
-    jobs::SoundJob late(other, device, bank);
-    EXPECT_FALSE(late.start());
+        next = firmwareFirst.resume(done(next));
+    jobs::SoundJob late(other, carriedBank);
+    EXPECT_FALSE(late.start(context()));
     EXPECT_EQ(late.outcome(), Outcome::Failed);
     EXPECT_EQ(device->count("begin-sound"), 0);
     while (next)
-        next = firmwareFirst.resume(next->run ? next->run() : 0);
+        next = firmwareFirst.resume(done(next));
     EXPECT_EQ(firmwareFirst.outcome(), Outcome::Done);
     EXPECT_EQ(device->count("commit"), 1) << "the firmware upload is still confirmed";
-    EXPECT_EQ(jobs::uploadSlot().busy(), jobs::UploadKind::None);
-}
-
-TEST_F(UploadJobs, sound_started_again_takes_over_and_the_old_job_sends_no_more) {
-    jobs::SoundJob old(host, device, bank);
-    auto next = old.start();
-    next = old.resume(next->run());
-    next = old.resume(next->run()); // one block sent
-    jobs::SoundJob again(host, device, bank);
-    auto fresh = again.start();
-    ASSERT_TRUE(fresh) << "OK starts over";
-    EXPECT_FALSE(old.resume(next->run ? 1 : 0)) << "the old job ends at its next step";
-    EXPECT_EQ(old.outcome(), Outcome::Superseded);
-    const size_t before = device->calls.size();
-    while (fresh)
-        fresh = again.resume(fresh->run ? fresh->run() : 0);
-    EXPECT_EQ(again.outcome(), Outcome::Done);
-    EXPECT_EQ(device->calls[before], "begin-sound") << "the new upload starts from its begin request";
-    ASSERT_EQ(device->blocks.size(), 1u + 596u);
-    EXPECT_EQ(device->blocks[1].first, 0u) << "and from offset 0";
+    EXPECT_EQ(slot.busy(), jobs::UploadKind::None);
 }
 
 TEST_F(UploadJobs, a_port_that_cannot_be_configured_is_told_before_the_failure) {
@@ -313,7 +292,7 @@ TEST_F(UploadJobs, another_device_type_is_asked_first_and_no_sends_nothing_more)
     EXPECT_EQ(host.topics.back(), jobs::Topic::OtherDeviceType);
     EXPECT_EQ(host.events.back(), "ask Внимание|Тип устройства «Z99_r1» не совпадает с типом прошивки «QV_r2».\n"
                                   "Загрузка чужой прошивки может вывести устройство из строя.\nПродолжить?");
-    EXPECT_EQ(jobs::uploadSlot().busy(), jobs::UploadKind::None);
+    EXPECT_EQ(slot.busy(), jobs::UploadKind::None);
 
     device = std::make_shared<ScriptedDevice>();
     device->versionText = "Z99_r1\n001.050\nNov 11 2019";

@@ -89,16 +89,22 @@ struct ScriptedDevice : DeviceInterface {
         return r;
     }
     int RestartDevice() override { return result("restart"); }
-    int ParseVersionInfo(DeviceInfo& info, const char* text) override { return Device("").ParseVersionInfo(info, text); }
+    int ParseVersionInfo(DeviceInfo& info, const char* text) override {
+        info = parseVersionText(text);
+        return 1;
+    }
+    std::string searchFinds = "COM3";  // the port the search moves to
     bool FindDevicePort(std::string& report) override {
         if (result("search") <= 0)
             return false;
         report = searchReport;
+        port = searchFinds;
         return true;
     }
     const std::string& PortName() const override { return port; }
     void SetCancelFlag(const std::atomic<bool>*) override {}
     void SetSearchObserver(std::function<void(const std::string&)>) override {}
+    void SetPortsInUse(std::function<bool(const std::string&)>) override {}
     std::vector<PortNotice> TakePortNotices() override { return std::exchange(notices, {}); }
 
     // The calls without the blocks, each run of blocks as "blocks N".

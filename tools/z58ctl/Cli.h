@@ -1,7 +1,7 @@
 #pragma once
 // Shared pieces of the z58ctl commands: exit codes, argument access, output.
-#include "Device.h"
 #include "ParameterList.h"
+#include "Runner.h"
 
 #include <functional>
 #include <memory>
@@ -51,10 +51,9 @@ bool positionalCount(const Args& a, size_t count, const char* usage);
 // defaults; reports and gives null when the description is broken.
 std::unique_ptr<ParameterList> loadModel();
 
-// The device on --port or the remembered port (port names refreshed first).
-std::shared_ptr<Device> openDevice(const Args& a);
-// Reports a failed device operation (and why the port cannot be used) on stderr; kFailed.
-int deviceFailure(const char* what, int code);
+// A runner for the controller on --port or the remembered port (port names
+// refreshed first); its work runs inline.
+std::unique_ptr<jobs::Runner> openRunner(const Args& a);
 
 // Runs a file operation; false (with the reason on stderr) when it failed.
 bool fileOperation(const std::function<void()>& operation);

@@ -1,5 +1,6 @@
-// z58ctl commands that talk to the controller: the quick ones call the device
-// at once, the service jobs run the desktop program's own jobs on a terminal host.
+// z58ctl commands that talk to the controller: every one is a job of the
+// desktop program's own, run to its end by a runner on this thread with the
+// terminal as its host.
 #include "BackupJob.h"
 #include "Cli.h"
 #include "Console.h"
@@ -7,52 +8,46 @@
 #include "Device.h"
 #include "Embedded.h"
 #include "FirmwareJob.h"
+#include "InfoJobs.h"
 #include "ParameterList.h"
 #include "PortList.h"
 #include "PortProblem.h"
 #include "PortSearchJob.h"
+#include "PortSettingStore.h"
 #include "ReportJob.h"
+#include "Runner.h"
 #include "SettingsFile.h"
-#include "SettingsLimit.h"
 #include "SettingsWriteJob.h"
 #include "SoundJob.h"
 #include "TerminalHost.h"
-#include "Upload.h"
 
 #include <cstdio>
 #include <memory>
 
 namespace cli {
 
-namespace {
-// This run's device, so a failure can say why the port would not open.
-std::weak_ptr<Device> g_device;
-} // namespace
-
-std::shared_ptr<Device> openDevice(const Args& a) {
+std::unique_ptr<jobs::Runner> openRunner(const Args& a) {
     refreshPortNames(); // a controller plugged in a moment ago has its COMn now
-    auto device = a.port.empty() ? std::make_shared<Device>() : std::make_shared<Device>(a.port);
-    g_device = device;
-    return device;
+    auto runner = std::make_unique<jobs::Runner>();
+    const std::string port = a.port.empty() ? portSettingStore().read() : a.port;
+    runner->setDevice(std::make_shared<Device>(port, &runner->trace()));
+    return runner;
 }
 
-int deviceFailure(const char* what, int code) {
-    const std::shared_ptr<Device> device = g_device.lock();
-    if (device)
-        for (const PortNotice& n : device->TakePortNotices())
-            err(n.caption + ": " + n.text);
-    err(std::string(what) + ": " + result::describe(code) + " (" + std::to_string(code) + ")");
-    if (const std::string why = device ? portProblem(device->portName()) : std::string(); !why.empty())
-        err(why);
-    return kFailed;
+int runJob(const Args& a, TerminalHost& host, std::shared_ptr<jobs::Job> job) {
+    return host.exitCode(openRunner(a)->run(std::move(job)));
 }
 
 int findPortCommand(const Args& a) {
     if (!positionalCount(a, 0, "z58ctl find-port"))
         return kUsage;
     TerminalHost host(a);
-    jobs::PortSearchJob job(host, std::make_shared<Device>()); // the search starts from the remembered port
-    return runJob(host, job);
+    // The search starts from the remembered port, whatever --port says.
+    auto job = std::make_shared<jobs::PortSearchJob>(host);
+    const int code = runJob(Args{}, host, job);
+    if (code == kOk && !portSettingStore().write(job->foundPort()))
+        err("Порт " + job->foundPort() + " не запомнен: " + portSettingStore().location());
+    return code;
 }
 
 int portsCommand(const Args& a) {
@@ -77,29 +72,15 @@ int doctorCommand(const Args& a) {
 int serialCommand(const Args& a) {
     if (!positionalCount(a, 0, "z58ctl serial"))
         return kUsage;
-    auto device = openDevice(a);
-    std::uint32_t serial = 0;
-    const int code = device->GetSerialNumber(serial);
-    if (code < 0)
-        return deviceFailure("Серийный номер", code);
-    std::printf("%u\n", serial);
-    return kOk;
+    TerminalHost host(a);
+    return runJob(a, host, std::make_shared<jobs::SerialJob>(host));
 }
 
 int versionCommand(const Args& a) {
     if (!positionalCount(a, 0, "z58ctl version"))
         return kUsage;
-    auto device = openDevice(a);
-    std::string text;
-    const int code = device->GetVersionInfo(text);
-    if (code < 0)
-        return deviceFailure("Версия ПО", code);
-    DeviceInfo info;
-    device->ParseVersionInfo(info, text.c_str());
-    outVisibleLine(fieldText(info.deviceType));
-    outVisibleLine(fieldText(info.firmwareVersion));
-    outVisibleLine(fieldText(info.buildDate));
-    return kOk;
+    TerminalHost host(a);
+    return runJob(a, host, std::make_shared<jobs::VersionJob>(host));
 }
 
 int readSettingsCommand(const Args& a) {
@@ -110,12 +91,11 @@ int readSettingsCommand(const Args& a) {
     auto list = loadModel();
     if (!list)
         return kFailed;
-    auto device = openDevice(a);
-    std::string text;
-    const int code = device->ReadSettings(text);
-    if (code < 0)
-        return deviceFailure("Загрузка настроек", code);
-    list->LoadSettingsText(text);
+    TerminalHost host(a);
+    auto job = std::make_shared<jobs::ReadSettingsJob>(host);
+    if (const int code = runJob(a, host, job); code != kOk)
+        return code;
+    list->LoadSettingsText(job->text());
     return fileOperation([&] {
                if (a.positional.empty() && stdoutIsTerminal())
                    std::fputs(visible(cp1251::toUtf8(joinLinesCrLf(list->SettingsText())), true).c_str(), stdout);
@@ -143,22 +123,15 @@ int writeSettingsCommand(const Args& a) {
         return kUsage;
     if (!fileOperation([&] { list->LoadSettingsText(readSettingsFile(a.positional[0])); }))
         return kFailed;
-    const std::string text = list->SettingsText();
-    if (const std::string reason = settingsTooLongReason(*list, text); !reason.empty()) {
-        err(reason);
-        return kUsage;
-    }
     TerminalHost host(a);
-    jobs::SettingsWriteJob job(host, openDevice(a), *list, text, options);
-    return runJob(host, job);
+    return runJob(a, host, std::make_shared<jobs::SettingsWriteJob>(host, *list, list->SettingsText(), options));
 }
 
 int backupCommand(const Args& a) {
     if (!positionalCount(a, 0, "z58ctl backup"))
         return kUsage;
     TerminalHost host(a);
-    jobs::BackupJob job(host, openDevice(a), jobs::BackupJob::Mode::Standalone);
-    return runJob(host, job);
+    return runJob(a, host, std::make_shared<jobs::BackupJob>(host, jobs::BackupJob::Mode::Standalone));
 }
 
 int reportCommand(const Args& a) {
@@ -168,60 +141,47 @@ int reportCommand(const Args& a) {
     if (!model)
         return kFailed;
     TerminalHost host(a);
-    jobs::ReportJob job(host, openDevice(a), *model, a.positional[0], {"z58ctl", {}, std::nullopt});
-    return runJob(host, job);
+    return runJob(a, host,
+                  std::make_shared<jobs::ReportJob>(host, *model, a.positional[0],
+                                                    jobs::ReportJob::Context{"z58ctl", {}, std::nullopt}));
 }
 
 int updateFirmwareCommand(const Args& a) {
     if (!positionalCount(a, 0, "z58ctl update-firmware [--yes]"))
         return kUsage;
-    const EmbeddedResource r = embeddedResource("blow");
-    FirmwareImage image;
-    if (!image.load(r.data, r.size)) {
-        err("встроенная прошивка повреждена");
-        return kFailed;
-    }
     auto model = loadModel();
     if (!model)
         return kFailed;
+    jobs::FirmwareJob::Options options;
+    options.backup = !a.noBackup;
+    // The terminal names the command that puts the settings back instead.
+    options.offerRestore = false;
+    options.askOtherType = !a.otherType;
+    const EmbeddedResource r = embeddedResource("blow");
     TerminalHost host(a);
-    jobs::FirmwareJob job(host, openDevice(a), image, *model, {!a.noBackup, false, !a.otherType});
-    return runJob(host, job);
+    return runJob(a, host, std::make_shared<jobs::FirmwareJob>(host, jobs::Carried{r.data, r.size}, *model, options));
 }
 
 int updateSoundCommand(const Args& a) {
     if (!positionalCount(a, 0, "z58ctl update-sound [--yes]"))
         return kUsage;
     const EmbeddedResource r = embeddedResource("wave_list");
-    SoundBank bank;
-    if (!bank.load(r.data, r.size)) {
-        err("встроенные звуковые данные повреждены");
-        return kFailed;
-    }
     TerminalHost host(a);
-    jobs::SoundJob job(host, openDevice(a), bank);
-    return runJob(host, job);
+    return runJob(a, host, std::make_shared<jobs::SoundJob>(host, jobs::Carried{r.data, r.size}));
 }
 
 int restartCommand(const Args& a) {
     if (!positionalCount(a, 0, "z58ctl restart"))
         return kUsage;
-    auto device = openDevice(a);
-    const int code = device->RestartDevice();
-    return code < 0 ? deviceFailure("Перезагрузка", code) : kOk;
+    TerminalHost host(a);
+    return runJob(a, host, std::make_shared<jobs::RestartJob>(host));
 }
 
 int diagnosticsCommand(const Args& a) {
     if (!positionalCount(a, 0, "z58ctl diagnostics"))
         return kUsage;
-    auto device = openDevice(a);
-    unsigned char block[24];
-    const int code = device->ReadDiagnostics(block);
-    if (code < 0)
-        return deviceFailure("Диагностика", code);
-    for (size_t i = 0; i < sizeof block; ++i)
-        std::printf("%02X%s", block[i], i + 1 < sizeof block ? " " : "\n");
-    return kOk;
+    TerminalHost host(a);
+    return runJob(a, host, std::make_shared<jobs::DiagnosticsJob>(host));
 }
 
 } // namespace cli

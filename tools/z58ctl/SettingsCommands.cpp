@@ -5,9 +5,11 @@
 #include "Cp1251.h"
 #include "SettingsChoice.h"
 #include "FileReplace.h"
+#include "InfoJobs.h"
 #include "SettingsDiff.h"
 #include "SettingsFile.h"
 #include "SettingsSheet.h"
+#include "TerminalHost.h"
 
 #include <cstdio>
 #include <ctime>
@@ -48,11 +50,11 @@ int diffCommand(const Args& a) {
         if (!fileOperation([&] { list->LoadSettingsText(readSettingsFile(a.positional[0])); }))
             return kTrouble;
         after = list->SettingsText();
-        auto device = openDevice(a);
-        if (const int code = device->ReadSettings(before); code < 0) {
-            deviceFailure("Загрузка настроек", code);
+        TerminalHost host(a);
+        auto read = std::make_shared<jobs::ReadSettingsJob>(host);
+        if (runJob(a, host, read) != kOk)
             return kTrouble;
-        }
+        before = read->text();
     }
     // The same rows write-settings would write or keep.
     const auto rows = chooseChanges(*list, before, after, keep);

@@ -86,6 +86,12 @@ void TerminalHost::progress(const jobs::Progress& p) {
     }
 }
 
+void TerminalHost::reading(const jobs::Reading& r) {
+    endProgressLine();
+    for (const std::string& line : r.output)
+        std::fputs((visible(line, false) + "\n").c_str(), stdout);
+}
+
 int TerminalHost::exitCode(jobs::Outcome outcome) {
     endProgressLine();
     switch (outcome) {
@@ -95,10 +101,9 @@ int TerminalHost::exitCode(jobs::Outcome outcome) {
         // takes "nothing happened" for "done".
         err("Отменено: в устройство ничего не отправлено.");
         return kDeclined;
+    case jobs::Outcome::Refused: return kUsage;  // bad input: nothing was sent
     default: return kFailed;
     }
 }
-
-int runJob(TerminalHost& host, jobs::Job& job) { return host.exitCode(jobs::runToEnd(job)); }
 
 } // namespace cli

@@ -22,6 +22,7 @@ public:
     void detail(const std::string& line) override;
     void failed(const jobs::Failure& failure) override;
     void progress(const jobs::Progress& progress) override;
+    void reading(const jobs::Reading& reading) override;
 
     // The command's exit code for a job that ended so (a declined job says that
     // nothing was sent).
@@ -38,7 +39,7 @@ private:
     std::chrono::steady_clock::time_point uploadStart_{};
 };
 
-// Runs a job to its end against the command's device; the exit code.
-int runJob(TerminalHost& host, jobs::Job& job);
+// Runs a job to its end on the controller of --port (or the remembered port); the exit code.
+int runJob(const Args& a, TerminalHost& host, std::shared_ptr<jobs::Job> job);
 
 } // namespace cli

@@ -1,5 +1,6 @@
 // z58ctl: the Z58 service tool's command line. Uses the same core as the desktop
-// program: the parameter model, and the device operations and upload steppers.
+// program: the parameter model, and the same jobs run by the same runner, on
+// this thread.
 #include "Cli.h"
 #include "Console.h"
 #include "Cp1251.h"
