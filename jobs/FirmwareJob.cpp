@@ -14,8 +14,6 @@ namespace jobs {
 namespace {
 const char kBusy[] = "Устройство не подключено или занято";
 const char kCancelledLine[] = "Обновление отменено.";
-// A controller is back within seconds of its restart; this is ample.
-constexpr std::uint32_t kBackAfterRestartMs = 30000;
 // Between two questions while it is away.
 constexpr auto kAskAgainAfter = std::chrono::milliseconds(250);
 } // namespace
@@ -34,7 +32,7 @@ std::optional<Work> FirmwareJob::awaitBack() {
     // One piece of work: while the controller restarts its port may be gone,
     // and each question fails at once; the pauses between them sleep.
     return call([this, dropped = dropped_](DeviceInterface& d) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBackAfterRestartMs);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.backAfterRestartMs);
         for (;;) {
             std::string text;
             const int code = d.GetVersionInfo(text);
@@ -46,7 +44,7 @@ std::optional<Work> FirmwareJob::awaitBack() {
                 return code;
             std::this_thread::sleep_for(kAskAgainAfter);
         }
-    }, kBackAfterRestartMs);
+    }, options_.backAfterRestartMs);
 }
 
 std::optional<Work> FirmwareJob::stop(Outcome outcome) {

@@ -21,6 +21,9 @@ public:
         // Another model's image can brick a controller: a type that differs is
         // asked about first. false: it was answered yes beforehand (z58ctl --other-type).
         bool askOtherType = true;
+        // How long the controller may take to answer again after its restart
+        // before the saved settings are offered (it is back within seconds).
+        std::uint32_t backAfterRestartMs = 30000;
     };
     // image: the carried firmware resource, checked before anything is asked or
     // sent; model (the description a restore is verified by) is borrowed.

@@ -136,6 +136,21 @@ TEST_F(ResponsiveTest, closing_during_a_wait_asks_and_abandons_it_at_once) {
         << "and nothing is reported after";
 }
 
+TEST_F(ResponsiveTest, quitting_during_an_exchange_ends_it_and_joins_its_thread_in_time) {
+    auto emu = silent();
+    portSettingStore().write("COM7");
+    auto f = std::make_unique<TMainForm>(dialogs);
+    show(*f);
+    click(f->GetSerialButton);
+    QTest::qWait(300);
+    ASSERT_TRUE(f->busy()) << "the reply is still awaited";
+    const auto t0 = SteadyClock::now();
+    f.reset(); // the program ends with the main window
+    EXPECT_LT(msSince(t0), 1000) << "the wait is cut short and the runner's thread joined";
+    QTest::qWait(50);
+    EXPECT_TRUE(dialogs.texts().empty()) << "nothing is shown of the exchange left";
+}
+
 TEST_F(ResponsiveTest, closing_during_a_wait_answered_cancel_keeps_waiting) {
     auto emu = silent();
     portSettingStore().write("COM7");

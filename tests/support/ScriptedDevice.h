@@ -61,8 +61,11 @@ struct ScriptedDevice : DeviceInterface {
         return r;
     }
     int SetSerialNumber(std::uint32_t) override { return result("set-serial"); }
+    int versionFailsAfter = 0;  // > 0: that many version reads answer, then none does
     int GetVersionInfo(std::string& text) override {
-        const int r = result("version");
+        int r = result("version");
+        if (versionFailsAfter > 0 && count("version") > versionFailsAfter)
+            r = -1;
         if (r > 0)
             text = versionText;
         return r;
