@@ -29,7 +29,7 @@ double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(
 
 struct Bench {
     IsolatedSetup setup;
-    EmulatorProcess a{{"--register", "COM3", "--serial", "1"}}, b{{"--register", "COM4", "--serial", "2"}};
+    EmulatorProcess a{{"--register", "COM3", "--serial", "1", "--version", "001.050"}}, b{{"--register", "COM4", "--serial", "2"}};
     ParameterList model{embeddedText("PARAMETER_LIST")};
     EmbeddedResource blow = embeddedResource("blow"), wave = embeddedResource("wave_list");
 

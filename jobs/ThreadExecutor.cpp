@@ -107,13 +107,14 @@ void ThreadExecutor::workerLoop() {
 
         lock.lock();
         running_ = false;
-        if (watch_)
-            handBack([watch = watch_] { watch->workEnded(); });
         if (stop_) {
             leftovers_.push_back(std::move(done));
         } else {
+            // One call back for the end: the waiting line goes, then the job's next step.
             const bool tell = !runningAbandoned_ && done;
-            handBack([done = std::move(done), result = std::move(result), tell]() mutable {
+            handBack([watch = watch_, done = std::move(done), result = std::move(result), tell]() mutable {
+                if (watch)
+                    watch->workEnded();
                 if (tell)
                     done(std::move(result));
             });
