@@ -5,6 +5,10 @@
 #include "Device.h"
 #include "PortList.h"
 #include "PortProblem.h"
+#include "PortSearchJob.h"
+#include "PortSettingStore.h"
+#include "RecordingHost.h"
+#include "Runner.h"
 #include "port_setting_win32.h"
 #include "Vcom_port.h"
 
@@ -157,10 +161,15 @@ TEST_F(Win32Test, missing_port_fails_silently) {
 }
 
 TEST_F(Win32Test, port_search_finds_the_controller_and_remembers_it) {
-    Device d("COM5");
-    std::string report;
-    EXPECT_TRUE(d.FindDevicePort(report));
-    EXPECT_EQ(d.portName(), port);
+    // As the programs do: the search job on a runner, then the port it found remembered.
+    RecordingHost host;
+    jobs::Runner runner;
+    runner.setDevice(std::make_shared<Device>("COM5"));
+    auto search = std::make_shared<jobs::PortSearchJob>(host);
+    EXPECT_EQ(runner.run(search), jobs::Outcome::Done);
+    EXPECT_EQ(search->foundPort(), port);
+    EXPECT_EQ(runner.device()->PortName(), port);
+    ASSERT_TRUE(portSettingStore().write(search->foundPort()));
     EXPECT_EQ(portSettingStore().read(), port);
     char v[64] = {};
     DWORD size = sizeof v - 1;
