@@ -52,16 +52,15 @@ std::string backupFileName(std::uint32_t serial, std::time_t when) {
 }
 
 std::string saveBackup(std::uint32_t serial, const std::string& settingsText, std::time_t when) {
+    openDataFolder();
     const fs::path folder = fs::u8path(backupFolder());
     std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (!fs::is_directory(folder, ec))
-        throw std::runtime_error("Папка резервных копий " + folder.u8string() + " не создаётся");
     const std::string name = backupFileName(serial, when);
     fs::path path = folder / name;
     for (int n = 2; fs::exists(fs::symlink_status(path, ec)); ++n)
         path = folder / (name.substr(0, name.size() - 4) + "-" + std::to_string(n) + ".txt");
-    writeSettingsFile(path.u8string(), settingsText);
+    // An owner's PIN and phone numbers: for this user's eyes only.
+    writeSettingsFile(path.u8string(), settingsText, FileAccess::OwnerOnly);
     return path.u8string();
 }
 
@@ -79,6 +78,11 @@ std::string backupSettingsText(const std::string& path) {
 
 std::vector<BackupEntry> listBackups() {
     std::vector<BackupEntry> list;
+    try {
+        openDataFolder(); // also takes group and others' access off older backups
+    } catch (const std::runtime_error&) {
+        return list; // no folder: no backups
+    }
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(fs::u8path(backupFolder()), ec)) {
         std::error_code fec;

@@ -2,7 +2,9 @@
 // Backups of a controller's settings, taken before anything overwrites them:
 // one settings file per backup, named <serial>_<YYYY-MM-DD_HH-MM-SS>.txt (local
 // time), in %LOCALAPPDATA%\Z58\backups on Windows and $XDG_DATA_HOME/z58/backups
-// (default ~/.local/share/z58/backups) elsewhere. Every file is kept.
+// (default ~/.local/share/z58/backups) elsewhere. Every file is kept. They hold
+// the owner's PIN and phone numbers: on POSIX the folders are 0700 and the files
+// 0600 (see openDataFolder).
 // Paths are UTF-8; failures throw std::runtime_error with a message for the user.
 #include "DataFolder.h"
 

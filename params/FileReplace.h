@@ -7,6 +7,11 @@
 // file_replace_win32.cpp).
 #include <string>
 
+// Who may read the file once written: as before (a new file as the umask
+// allows), or its owner alone (a new file 0600, an old one loses group and
+// others' access on POSIX; Windows leaves it to the folder's access list).
+enum class FileAccess { AsBefore, OwnerOnly };
+
 // path: UTF-8. Throws std::runtime_error with a message for the user (UTF-8)
 // that names the file, or the folder when the folder is what refuses the write.
-void replaceFileContent(const std::string& path, const std::string& bytes);
+void replaceFileContent(const std::string& path, const std::string& bytes, FileAccess access = FileAccess::AsBefore);

@@ -63,7 +63,7 @@ std::string readSettingsFile(const std::string& path) {
     return joinLinesCrLf(bytes);
 }
 
-void writeSettingsFile(const std::string& path, const std::string& settingsText) {
+void writeSettingsFile(const std::string& path, const std::string& settingsText, FileAccess access) {
     std::string content;
     content.reserve(settingsText.size() + settingsText.size() / 8);
     size_t pos = 0;
@@ -75,5 +75,5 @@ void writeSettingsFile(const std::string& path, const std::string& settingsText)
         pos = end + 1;
     }
 
-    replaceFileContent(path, content);
+    replaceFileContent(path, content, access);
 }

@@ -54,7 +54,7 @@ struct Temporary {
 
 } // namespace
 
-void replaceFileContent(const std::string& path, const std::string& bytes) {
+void replaceFileContent(const std::string& path, const std::string& bytes, FileAccess access) {
     const fs::path target = finalTarget(path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
 
@@ -65,11 +65,14 @@ void replaceFileContent(const std::string& path, const std::string& bytes) {
     if (exists && !S_ISREG(old.st_mode))
         fail(path, "это не обычный файл (устройство, канал или сокет), записывать в него нельзя");
 
+    const mode_t allowed = access == FileAccess::OwnerOnly ? mode_t(0700) : mode_t(07777);
+    const mode_t mode = (exists ? old.st_mode & 07777 : mode_t(0666)) & allowed;
+
     static std::atomic<unsigned> counter{0};
     Temporary temp;
     for (int attempt = 0; temp.fd < 0; ++attempt) {
         temp.name = target.string() + ".z58tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        temp.fd = ::open(temp.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? (old.st_mode & 07777) : 0666);
+        temp.fd = ::open(temp.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (temp.fd >= 0)
             break;
         const int err = errno;
@@ -85,7 +88,7 @@ void replaceFileContent(const std::string& path, const std::string& bytes) {
     if (exists) {
         // The new file keeps the old one's mode (the umask applied at creation
         // may have taken bits away) and, where we may, its owner.
-        ::fchmod(temp.fd, old.st_mode & 07777);
+        ::fchmod(temp.fd, mode);
         if (::geteuid() == 0)
             (void)!::fchown(temp.fd, old.st_uid, old.st_gid);
     }

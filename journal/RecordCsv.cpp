@@ -1,0 +1,127 @@
+#include "RecordCsv.h"
+
+#include "FileReplace.h"
+
+#include <sstream>
+#include <stdexcept>
+
+namespace journal {
+
+namespace {
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr char kLineEnd[] = "\r\n";
+constexpr char kItemSeparator = '|';
+constexpr char kExcelSeparator = ';';
+// Excel takes a cell that starts so as a formula: a value from a controller
+// or a user must not run as one.
+constexpr char kFormulaStarts[] = "=+-@\t\r";
+constexpr char kTextMark = '\'';
+
+void escaped(std::string& out, const std::string& value) {
+    for (char c : value) {
+        if (c == '\\' || c == '|' || c == ':' || c == '>' || c == '=')
+            out += '\\';
+        out += c;
+    }
+}
+
+} // namespace
+
+std::string changesField(const std::vector<ChangeEntry>& changes) {
+    std::string out;
+    for (const ChangeEntry& c : changes) {
+        if (!out.empty())
+            out += kItemSeparator;
+        escaped(out, c.key);
+        out += ':';
+        escaped(out, c.from);
+        out += '>';
+        escaped(out, c.to);
+        if (c.leftOut)
+            out += ":kept";
+        if (c.notKept) {
+            out += ":not-kept=";
+            escaped(out, c.keptValue);
+        }
+    }
+    return out;
+}
+
+RecordCsv::RecordCsv(std::ostream& out, CsvStyle style)
+    : out_(out), style_(style), separator_(style == CsvStyle::ExcelRussian ? kExcelSeparator : ',') {
+    std::string header = kCsvHeader;
+    if (style_ == CsvStyle::ExcelRussian) {
+        for (char& c : header)
+            if (c == ',')
+                c = separator_;
+        out_ << kUtf8Bom;
+    }
+    out_ << header << kLineEnd;
+}
+
+void RecordCsv::field(std::string& line, const std::string& value, bool text) const {
+    const bool guard = text && style_ == CsvStyle::ExcelRussian && !value.empty() &&
+                       std::string(kFormulaStarts).find(value[0]) != std::string::npos;
+    const bool quote = guard || value.find_first_of(std::string("\"\r\n") + separator_) != std::string::npos;
+    if (!quote) {
+        line += value;
+        return;
+    }
+    line += '"';
+    if (guard)
+        line += kTextMark;
+    for (char c : value) {
+        if (c == '"')
+            line += '"';
+        line += c;
+    }
+    line += '"';
+}
+
+void RecordCsv::add(const JobRecord& r) {
+    std::string line;
+    line.reserve(256);
+    const auto put = [&](const std::string& value, bool text) {
+        if (!line.empty())
+            line += separator_;
+        field(line, value, text);
+    };
+    // The id is never empty, so the first separator is always placed right.
+    put(r.id, false);
+    put(r.started, false);
+    put(r.ended, false);
+    put(r.pc, true);
+    put(r.user, true);
+    put(r.version.empty() ? r.program : r.program + " " + r.version, true);
+    put(r.port, true);
+    put(r.serial ? std::to_string(*r.serial) : std::string(), false);
+    put(r.deviceType, true);
+    put(r.firmwareBefore, true);
+    put(r.firmwareAfter, true);
+    put(kindName(r.kind), false);
+    put(outcomeName(r.outcome), false);
+    put(r.code != 0 ? std::to_string(r.code) : std::string(), false);
+    put(r.reason, true);
+    put(changesField(r.changes), true);
+    line += kLineEnd;
+    out_.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
+
+std::string recordsCsv(const std::vector<JobRecord>& records, CsvStyle style) {
+    std::ostringstream out;
+    RecordCsv csv(out, style);
+    for (const JobRecord& r : records)
+        csv.add(r);
+    return out.str();
+}
+
+void exportCsv(JournalStore& store, const RecordFilter& filter, const std::string& path, CsvStyle style) {
+    std::ostringstream out;
+    RecordCsv csv(out, style);
+    if (!store.forEach(filter, [&](const JobRecord& r) { csv.add(r); }))
+        throw std::runtime_error(store.problem());
+    replaceFileContent(path, out.str());
+}
+
+} // namespace journal
