@@ -52,7 +52,12 @@ std::string backupFileName(std::uint32_t serial, std::time_t when) {
 }
 
 std::string saveBackup(std::uint32_t serial, const std::string& settingsText, std::time_t when) {
-    openDataFolder();
+    try {
+        openDataFolder();
+    } catch (const std::runtime_error& e) {
+        // Said of the backups folder, whichever of the two could not be made.
+        throw std::runtime_error("Папка резервных копий " + backupFolder() + " не создаётся (" + e.what() + ")");
+    }
     const fs::path folder = fs::u8path(backupFolder());
     std::error_code ec;
     const std::string name = backupFileName(serial, when);
