@@ -5,7 +5,8 @@
 #            stage's Wine prefix: silent install, the installed program's
 #            screenshot mode, silent uninstall (the remembered port stays).
 #   Debian:  z58_<version>_amd64.deb in build-deb/, tested with dpkg -i, z58ctl
-#            --help, the screenshot mode and dpkg -r; lintian must find no error.
+#            --help, the manual pages, the screenshot mode and dpkg -r; lintian
+#            must find no error.
 set -euo pipefail
 ROOT=${1:?source folder}
 NATIVE="$ROOT/build"
@@ -75,6 +76,12 @@ echo "   $(basename "$PKG"): $(du -k "$PKG" | cut -f1) KiB"
 lintian --fail-on error "$PKG"
 dpkg -i "$PKG"
 z58ctl --help | grep -q update-firmware || { echo "FAILED: the installed z58ctl" >&2; exit 1; }
+# Minimal images tell dpkg to leave manual pages out; elsewhere man must find them.
+if command -v man >/dev/null && ! grep -qs '^path-exclude.*/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
+    for page in z58ctl z58emu z58config; do
+        man -w "$page" >/dev/null 2>&1 || { echo "FAILED: no manual page for $page" >&2; exit 1; }
+    done
+fi
 (
     export Z58_PORT_DIR="$WORK/ports" XDG_CONFIG_HOME="$WORK/config"
     mkdir -p "$XDG_CONFIG_HOME/z58" "$WORK/deb-shots"

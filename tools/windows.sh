@@ -27,7 +27,9 @@ fi
 toolchain=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake")
 [ "$gui" = ON ] && toolchain=(-DCMAKE_TOOLCHAIN_FILE="$QT/lib/cmake/Qt6/qt.toolchain.cmake"
                               -DQT_CHAINLOAD_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake")
-cmake -S "$ROOT" -B "$WIN" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release \
+# The journal's store needs SQLite; Debian has none for mingw (tools/sqlite-mingw.sh).
+sqlite=$("$ROOT/tools/sqlite-mingw.sh") || { echo "!! SQLite for mingw could not be built" >&2; exit 1; }
+cmake -S "$ROOT" -B "$WIN" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DZ58_SQLITE_ROOT="$sqlite" \
     -DZ58_GEN_RESOURCES="$NATIVE/resources/gen_resources" -DZ58_BUILD_GUI=$gui -DZ58_BUILD_BENCH=OFF >/dev/null
 cmake --build "$WIN" -j"$(nproc)"
 
