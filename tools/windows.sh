@@ -92,7 +92,7 @@ mkdir -p "$WORK/broker"
 pids+=($!)
 broker_win="Z:${WORK//\//\\}\\broker"
 
-suites=(link_tests params_tests device_tests jobs_tests windows_tests)
+suites=(link_tests params_tests device_tests jobs_tests journal_tests windows_tests)
 [ "$gui" = ON ] && suites+=(gui_tests)
 total=0
 failed=0
