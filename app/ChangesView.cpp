@@ -21,6 +21,8 @@ namespace {
 constexpr int kScreenEdge = 16;
 // The list is never shorter than this many rows, even with one change.
 constexpr int kLeastRowsShown = 5;
+// Room assumed while the window has no screen yet.
+const QRect kNoScreenRoom(0, 0, 1024, 768);
 
 // The longest run of a text that a line break cannot split.
 QString longestWord(const QString& text, const QFontMetrics& fm) {
@@ -176,7 +178,7 @@ void ChangesView::fitToScreen() {
         }
     }
 
-    const QRect screenRoom = (screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768))
+    const QRect screenRoom = (screen() ? screen()->availableGeometry() : kNoScreenRoom)
                                  .adjusted(kScreenEdge, kScreenEdge, -kScreenEdge, -kScreenEdge);
     const QMargins margins = layout()->contentsMargins();
     // Room for a vertical scroll bar is kept: a long list gets one.
