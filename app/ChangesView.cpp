@@ -1,15 +1,37 @@
 #include "ChangesView.h"
 
+#include "ColumnFit.h"
 #include "Cp1251.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
+
+// Kept free at each side of the screen for the window's frame.
+constexpr int kScreenEdge = 16;
+// The list is never shorter than this many rows, even with one change.
+constexpr int kLeastRowsShown = 5;
+// Room assumed while the window has no screen yet.
+const QRect kNoScreenRoom(0, 0, 1024, 768);
+
+// The longest run of a text that a line break cannot split.
+QString longestWord(const QString& text, const QFontMetrics& fm) {
+    QString longest;
+    for (const QString& word : text.split(QRegularExpression("\\s+"), Qt::SkipEmptyParts))
+        if (fm.horizontalAdvance(word) > fm.horizontalAdvance(longest))
+            longest = word;
+    return longest;
+}
 
 QString ui(const std::string& cp1251Text) { return QString::fromStdString(cp1251::toUtf8(cp1251Text)); }
 
@@ -43,6 +65,7 @@ ChangesView::ChangesView(const ParameterList& model, const std::vector<SettingCh
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout()->addWidget(buttons);
+    fitToScreen();
 }
 
 ChangesView::ChangesView(const ParameterList& model, jobs::ChangeList& list, QWidget* parent)
@@ -69,6 +92,7 @@ ChangesView::ChangesView(const ParameterList& model, jobs::ChangeList& list, QWi
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout()->addWidget(buttons);
+    fitToScreen();
     if (checkable_)
         connect(Table, &QTableWidget::itemChanged, this, [this] { recount(); });
     recount();
@@ -115,15 +139,79 @@ void ChangesView::build(const ParameterList& model, const std::vector<SettingCha
         for (const QString& text : cells)
             Table->setItem(row, column++, new QTableWidgetItem(text));
     }
-    Table->resizeColumnsToContents();
-    Table->horizontalHeader()->setStretchLastSection(true);
+    // A long text wraps in its cell and the row grows, rather than being cut.
+    Table->setWordWrap(true);
+    Table->verticalHeader()->setMinimumSectionSize(Table->verticalHeader()->defaultSectionSize());
+    Table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     if (Table->rowCount() > 0)
         Table->setCurrentCell(0, 0);
     layout->addWidget(Table, 1);
     CountLabel = new QLabel(countText(changes.size()), this);
     CountLabel->setObjectName("ChangesCount");
     layout->addWidget(CountLabel);
-    resize(checkable ? 860 : 720, 360);
+}
+
+void ChangesView::fitToScreen() {
+    ensurePolished();
+    const int columns = Table->columnCount();
+    QHeaderView* header = Table->horizontalHeader();
+    const QFontMetrics fm(Table->font());
+    // Each column measured by the table's own delegate: with its texts, then
+    // with only their longest words, the narrowest it can be without cutting one.
+    const QAbstractItemView* view = Table; // where the measure is public
+    std::vector<ColumnNeed> needs(static_cast<size_t>(columns));
+    for (int c = 0; c < columns; ++c)
+        needs[static_cast<size_t>(c)] = {std::max(view->sizeHintForColumn(c), header->sectionSizeHint(c)),
+                                         header->sectionSizeHint(c)};
+    {
+        const QSignalBlocker quiet(Table);
+        for (int c = 0; c < columns; ++c) {
+            QStringList texts;
+            for (int r = 0; r < Table->rowCount(); ++r) {
+                texts << Table->item(r, c)->text();
+                Table->item(r, c)->setText(longestWord(texts.back(), fm));
+            }
+            ColumnNeed& need = needs[static_cast<size_t>(c)];
+            need.least = std::max(need.least, view->sizeHintForColumn(c));
+            for (int r = 0; r < Table->rowCount(); ++r)
+                Table->item(r, c)->setText(texts[r]);
+        }
+    }
+
+    const QRect screenRoom = (screen() ? screen()->availableGeometry() : kNoScreenRoom)
+                                 .adjusted(kScreenEdge, kScreenEdge, -kScreenEdge, -kScreenEdge);
+    const QMargins margins = layout()->contentsMargins();
+    // Room for a vertical scroll bar is kept: a long list gets one.
+    const int tableChrome = 2 * Table->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, Table);
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const int room = screenRoom.width() - margins.left() - margins.right() - tableChrome;
+    const std::vector<int> widths = fitColumns(needs, room);
+    int tableWidth = tableChrome;
+    for (int c = 0; c < columns; ++c) {
+        header->resizeSection(c, widths[static_cast<size_t>(c)]);
+        tableWidth += widths[static_cast<size_t>(c)];
+    }
+    // A stretched last column would be squeezed when even the least widths do
+    // not fit: then the list scrolls instead.
+    header->setStretchLastSection(tableWidth - tableChrome <= room);
+    Table->resizeRowsToContents();
+    int rows = 0;
+    for (int r = 0; r < Table->rowCount(); ++r)
+        rows += Table->rowHeight(r);
+    rows = std::max(rows, kLeastRowsShown * Table->verticalHeader()->defaultSectionSize());
+    const int tableHeight = header->sizeHint().height() + rows + 2 * Table->frameWidth();
+
+    const int width = std::min(tableWidth + margins.left() + margins.right(), screenRoom.width());
+    const int inner = width - margins.left() - margins.right();
+    int height = margins.top() + margins.bottom() + tableHeight;
+    for (int i = 0; i < layout()->count(); ++i) {
+        QLayoutItem* item = layout()->itemAt(i);
+        if (item->widget() == Table)
+            continue;
+        height += layout()->spacing() +
+                  (item->hasHeightForWidth() ? item->heightForWidth(inner) : item->sizeHint().height());
+    }
+    resize(width, std::min(height, screenRoom.height() - titleBar));
 }
 
 size_t ChangesView::checkedRows() const {

@@ -32,6 +32,9 @@ public:
 private:
     void build(const ParameterList& model, const std::vector<SettingChange>& changes, bool checkable,
                const std::vector<ChangeChoice>* rows, const QString& note);
+    // Columns as wide as their texts within the screen (the widest wrap when
+    // they do not all fit), and the window as large as the list, within it too.
+    void fitToScreen();
     void recount();
     size_t checkedRows() const;
 

@@ -1,11 +1,14 @@
 // The windows at the display scale this run has (QT_SCALE_FACTOR on Linux, the
-// Windows display setting under Wine): every text inside its own widget, and
-// the glyphs whole.
+// Windows display setting under Wine): every text inside its own widget (the
+// cells of a list too, without scrolling sideways), and the glyphs whole.
 #include "ChangesView.h"
+#include "Dialogs.h"
 #include "Embedded.h"
+#include "EmulatorProcess.h"
 #include "FakeDialogs.h"
 #include "ParameterModel.h"
 #include "ParametrsEdit.h"
+#include "PortSettingStore.h"
 #include "TempDir.h"
 #include "WaitNote.h"
 #include "WindowFont.h"
@@ -17,15 +20,19 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionGroupBox>
 #include <QTableWidget>
 #include <QTreeView>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace {
@@ -122,6 +129,37 @@ void checkTree(const QTreeView* tree) {
     }
 }
 
+// Every column in sight without scrolling sideways, each header whole in its
+// section (bold, as the header draws it over a selected row), and each cell's
+// text whole in its cell, wrapped where the column is narrower than the text.
+void checkTable(const QTableView* t) {
+    const QAbstractItemModel* m = t->model();
+    const QHeaderView* header = t->horizontalHeader();
+    QFont bold = header->font();
+    bold.setBold(true);
+    const int headerMargin = t->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    const int textMargin = t->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, t) + 1;
+    const QFontMetrics fm(t->font());
+    EXPECT_FALSE(t->horizontalScrollBar()->isVisible()) << where(t, "") << ": no scrolling sideways";
+    for (int c = 0; c < m->columnCount(); ++c) {
+        const QString title = m->headerData(c, Qt::Horizontal).toString();
+        EXPECT_GE(t->columnViewportPosition(c), 0) << where(t, title);
+        EXPECT_LE(t->columnViewportPosition(c) + t->columnWidth(c), t->viewport()->width())
+            << where(t, title) << ": the column ends in sight";
+        EXPECT_LE(QFontMetrics(bold).horizontalAdvance(title) + 2 * headerMargin, header->sectionSize(c)) << where(t, title);
+        for (int r = 0; r < m->rowCount(); ++r) {
+            const QString text = m->index(r, c).data().toString();
+            if (text.isEmpty())
+                continue;
+            const QRect room = t->visualRect(m->index(r, c)).adjusted(textMargin, 0, -textMargin, 0);
+            const int wrap = t->wordWrap() ? Qt::TextWordWrap : 0; // as the view draws it
+            const QRect need = fm.boundingRect(QRect(0, 0, room.width(), 1 << 20), Qt::AlignLeft | wrap, text);
+            EXPECT_LE(need.width(), room.width()) << where(t, text) << " (cut at the side)";
+            EXPECT_LE(need.height(), room.height()) << where(t, text) << " (cut below)";
+        }
+    }
+}
+
 // Every visible text widget of a shown window.
 void checkWindow(QWidget& w) {
     for (auto* l : w.findChildren<QLabel*>())
@@ -148,6 +186,9 @@ void checkWindow(QWidget& w) {
     for (auto* t : w.findChildren<QTreeView*>())
         if (t->isVisible())
             checkTree(t);
+    for (auto* t : w.findChildren<QTableView*>())
+        if (t->isVisible())
+            checkTable(t);
 }
 
 // How much ink the outer quarter of columns on each side of a rendered "О" has:
@@ -230,10 +271,6 @@ TEST_F(DisplayScale, the_change_list_and_a_message_box_fit_their_texts) {
     ChangesView view(list, changes, nullptr);
     shown(view);
     checkWindow(view);
-    for (int c = 0; c < view.Table->columnCount(); ++c)
-        EXPECT_GE(view.Table->columnWidth(c),
-                  QFontMetrics(view.Table->font()).horizontalAdvance(view.Table->horizontalHeaderItem(c)->text()))
-            << view.Table->horizontalHeaderItem(c)->text().toStdString() << " at " << scaleNote().toStdString();
 
     QMessageBox box(QMessageBox::Warning, "Внимание",
                     "Тип устройства «Z99_r1» не совпадает с типом прошивки «QV_r2».\n"
@@ -241,6 +278,78 @@ TEST_F(DisplayScale, the_change_list_and_a_message_box_fit_their_texts) {
                     QMessageBox::Yes | QMessageBox::No);
     shown(box);
     checkWindow(box);
+}
+
+namespace {
+
+// Real message boxes and modal windows; Open file picks the file given, and the
+// editor, once opened, is the test's to drive.
+struct PickedFile : QtDialogs {
+    QString file;
+    std::function<void(TParametersEditForm&)> onEditor;
+    QString openFile(QWidget*, const QString&, const QString&) override { return file; }
+    void showModal(QDialog* w) override {
+        if (auto* editor = qobject_cast<TParametersEditForm*>(w); editor && onEditor)
+            onEditor(*editor);
+        else
+            QtDialogs::showModal(w);
+    }
+};
+
+} // namespace
+
+// Open file with another controller's settings, Send from the editor's menu, OK:
+// the change list, with the note on the owner's rows, read whole at this scale.
+TEST_F(DisplayScale, the_change_list_of_a_send_from_another_controllers_file_shows_every_cell_whole) {
+    portSettingStore().write("COM7");
+    EmulatorProcess emu({"--register", "COM7", "--serial", "77", "--settings-text",
+                         "PinCod=4821\\nUserNumber1=+79161234567\\nMicLevel=10\\n"});
+    const std::string file = dir / "customer.txt";
+    std::ofstream(file, std::ios::binary) << "PinCod=1111\r\nUserNumber1=+70000000000\r\nMicLevel=12\r\n";
+    PickedFile pick;
+    pick.file = QString::fromStdString(file);
+    RealBoxes boxes; // "Записать настройки в устройство?": OK
+    boxes.answerLists = false;
+    int lists = 0;
+    QStringList notes;
+    QTimer user; // looks at the list once it is up, then leaves it with Отмена
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        auto* view = qobject_cast<ChangesView*>(QApplication::activeModalWidget());
+        if (!view || !view->isVisible() || view->property("seen").toBool())
+            return;
+        view->setProperty("seen", true);
+        ++lists;
+        QTest::qWait(50);
+        checkWindow(*view);
+        for (int r = 0; r < view->Table->rowCount(); ++r) {
+            notes << view->Table->item(r, view->Table->columnCount() - 1)->text();
+            EXPECT_LE(view->Table->rowViewportPosition(r) + view->Table->rowHeight(r), view->Table->viewport()->height())
+                << "row " << r << " in sight at " << scaleNote().toStdString();
+        }
+        EXPECT_TRUE(view->screen()->availableGeometry().contains(view->geometry()))
+            << "the list within its screen at " << scaleNote().toStdString();
+        QTest::keyClick(view, Qt::Key_Escape);
+    });
+    user.start(5);
+
+    TMainForm f(pick);
+    TParametersEditForm editor(pick, &f.CurrentDevice, &f);
+    f.setEditor(&editor);
+    pick.onEditor = [&](TParametersEditForm& e) {
+        shown(e);
+        e.activateWindow();
+        (void)QTest::qWaitForWindowActive(&e);
+        auto* bar = e.findChild<QMenuBar*>();
+        ASSERT_NE(bar, nullptr);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(e.SendAction).center());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return lists == 1 && !e.busy(); }, 15000));
+        e.Modified = false;
+        e.hide();
+    };
+    shown(f);
+    click(f.OpenFileButton);
+    ASSERT_EQ(lists, 1);
+    EXPECT_EQ(notes, QStringList({"значение этого устройства сохранено", "значение этого устройства сохранено", ""}));
 }
 
 TEST_F(DisplayScale, the_waiting_line_and_the_search_box_fit_their_texts) {
