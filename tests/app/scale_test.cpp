@@ -333,7 +333,7 @@ TEST_F(DisplayScale, the_change_list_of_a_send_from_another_controllers_file_sho
     user.start(5);
 
     TMainForm f(pick);
-    TParametersEditForm editor(pick, &f.CurrentDevice, &f);
+    TParametersEditForm editor(pick, &f.runner(), &f);
     f.setEditor(&editor);
     pick.onEditor = [&](TParametersEditForm& e) {
         shown(e);
