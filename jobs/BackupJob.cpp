@@ -27,15 +27,18 @@ std::optional<Work> BackupJob::step(int result) {
             return failedBackup(std::string("Устройство не ответило: ") + result::describe(result), result::describe(result),
                                 "Серийный номер", result);
         serialRead_ = serial_;
+        noteSerial(serial_);
         try {
             path_ = saveBackup(serial_, text_);
         } catch (const std::exception& e) {
             return failedBackup(e.what(), e.what(), nullptr, 0);
         }
+        // The text itself: a restore from the journal needs no file of this PC.
+        if (journal::JobRecord* r = record())
+            journal::noteBackup(*r, path_, text_);
         if (mode_ == Mode::Standalone)
-            host_.tell(Notice{path_ + "\n", {}, {}, true, false});
-        else
-            host_.log("Резервная копия настроек: " + path_);
+            return doneWith(Notice{path_ + "\n", {}, {}, true, false});
+        host_.log("Резервная копия настроек: " + path_);
         return end(Outcome::Done);
     }
     return end(Outcome::Failed);
@@ -50,8 +53,7 @@ std::optional<Work> BackupJob::failedBackup(const std::string& forWindow, const 
         f.code = code;
         if (code < 0)
             f.why = portWhy();
-        host_.failed(f);
-        return end(Outcome::Failed);
+        return failWith(f);
     }
     host_.detail("Резервная копия настроек не сохранена: " + forTerminal);
     const bool goOn = host_.ask(Question{Topic::NoBackup,

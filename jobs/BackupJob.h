@@ -15,6 +15,10 @@ class BackupJob : public Job {
 public:
     enum class Mode { BeforeOverwrite, Standalone };
     BackupJob(JobHost& host, Mode mode);
+    // One taken before an overwrite is part of that job's record.
+    std::optional<journal::JobKind> recordKind() const override {
+        return mode_ == Mode::Standalone ? std::optional<journal::JobKind>(journal::JobKind::Backup) : std::nullopt;
+    }
 
     // The file written; empty when there is none (failed, or going on without).
     const std::string& path() const { return path_; }

@@ -56,7 +56,7 @@ std::optional<Work> FirmwareJob::step(int result) {
     switch (state_) {
     case State::Start:
         if (!image_.load(carried_.data, carried_.size)) {
-            host_.failed(Failure{"Встроенный ресурс \"blow\" не найден или повреждён", "Ошибка",
+            failing(Failure{"Встроенный ресурс \"blow\" не найден или повреждён", "Ошибка",
                                  "встроенная прошивка повреждена", 0, {}, false, {}});
             return end(Outcome::Failed);
         }
@@ -75,9 +75,10 @@ std::optional<Work> FirmwareJob::step(int result) {
 
     case State::Version: {
         if (result < 0) {
-            host_.failed(Failure{kBusy, "Ошибка", kBusy, result, portWhy(), true, {}});
+            failing(Failure{kBusy, "Ошибка", kBusy, result, portWhy(), true, {}});
             return stop(Outcome::Failed);
         }
+        noteVersion(version_);
         const DeviceInfo info = parseVersionText(version_.c_str());
         // Before anything else is sent: the image is for one model only.
         const std::string type = fieldText(info.deviceType), imageType = fieldText(image_.info.deviceType);
@@ -120,7 +121,7 @@ std::optional<Work> FirmwareJob::step(int result) {
 
     case State::Begin:
         if (result < 0) {
-            host_.failed(Failure{kBusy, "Ошибка", "Обновление отменено", result, portWhy(), true, kCancelledLine});
+            failing(Failure{kBusy, "Ошибка", "Обновление отменено", result, portWhy(), true, kCancelledLine});
             return stop(Outcome::Failed);
         }
         host_.log("Загрузка новой версии программы ...");
@@ -160,9 +161,10 @@ std::optional<Work> FirmwareJob::step(int result) {
         if (result < 0) {
             // Nothing restarted the controller: the new firmware is not running yet.
             restartFailed_ = true;
-            host_.failed(Failure{"Устройство не подключено или занято.\nПерезагрузка не выполнена: отключите питание "
+            failing(Failure{"Устройство не подключено или занято.\nПерезагрузка не выполнена: отключите питание "
                                  "устройства и включите его снова.",
-                                 "Ошибка", "Перезагрузка", result, portWhy(), true, {}});
+                                 "Ошибка", "Перезагрузка", result, portWhy(), true, {}},
+                    false);
         } else {
             host_.tell(Notice{"Дождитесь звукового сигнала подключения устройства и нажмите OK", "Перезагрузка ...",
                               "Перезагрузка ...", false, false});
@@ -177,12 +179,14 @@ std::optional<Work> FirmwareJob::step(int result) {
         if (result < 0) {
             const std::string text = "Устройство не ответило после перезагрузки.\nНастройки, сохранённые перед "
                                      "обновлением, можно записать позже: " + backup_;
-            host_.failed(Failure{text, "Внимание", "Устройство не ответило после перезагрузки", result, portWhy(), false,
-                                 {}});
+            failing(Failure{text, "Внимание", "Устройство не ответило после перезагрузки", result, portWhy(), false, {}},
+                    false);
             restartFailed_ = true;
             state_ = State::Restore;
             return step(0);
         }
+        if (journal::JobRecord* r = record())
+            r->firmwareAfter = cp1251::toUtf8(versionAfter_);
         state_ = State::Restore;
         return enter(std::make_unique<RestoreJob>(host_, model_, backup_));
 

@@ -34,6 +34,7 @@ public:
 
     // The version the controller reported once it was back (empty: not read).
     const std::string& versionAfter() const { return versionAfter_; }
+    std::optional<journal::JobKind> recordKind() const override { return journal::JobKind::Firmware; }
 
 protected:
     std::optional<Work> step(int result) override;

@@ -17,10 +17,8 @@ std::optional<Work> OneCallJob::step(int result) {
         asked_ = true;
         return call([this](DeviceInterface& d) { return operation(d); }, kReplyTimeoutMs);
     }
-    if (result < 0) {
-        host_.failed(Failure{texts_.box, texts_.caption, texts_.what, result, portWhy(), true, {}});
-        return end(Outcome::Failed);
-    }
+    if (result < 0)
+        return failWith(Failure{texts_.box, texts_.caption, texts_.what, result, portWhy(), true, {}});
     answered();
     return end(Outcome::Done);
 }

@@ -63,6 +63,7 @@ class ReadSettingsJob final : public OneCallJob {
 public:
     explicit ReadSettingsJob(JobHost& host);
     const std::string& text() const { return text_; }
+    std::optional<journal::JobKind> recordKind() const override { return journal::JobKind::SettingsRead; }
 
 protected:
     int operation(DeviceInterface& device) override { return device.ReadSettings(text_); }

@@ -7,6 +7,7 @@
 // its result is back; a step may only read what the work left for it.
 #include "DeviceInterface.h"
 #include "JobHost.h"
+#include "JobRecord.h"
 #include "Work.h"
 
 #include <cstdint>
@@ -31,7 +32,18 @@ enum class Outcome {
     Interrupted,  // dropped by its runner (the window closed, another job took over)
 };
 
+// A job's outcome as the journal names it: Refused (nothing could be sent) is a failure.
+journal::JobOutcome recordOutcome(Outcome outcome);
+
 using DevicePtr = std::shared_ptr<DeviceInterface>;
+
+// A job's journal record as lent to it when it starts (see JobJournal): the
+// job and its children fill record; settle writes its end (once: a later
+// call changes nothing).
+struct Recording {
+    journal::JobRecord* record = nullptr;  // null: the job is not recorded
+    std::function<void(journal::JobOutcome, int code, const std::string& reason)> settle;
+};
 
 // What a job runs on, lent by its runner when the job starts: the runner's
 // controller at that moment, its upload slot and its trace.
@@ -41,6 +53,8 @@ struct JobContext {
     const ExchangeTrace* trace = nullptr;
     // Another runner of this program has the port open: never open it here.
     std::function<bool(const std::string&)> portInUse;
+    Recording recording;
+    bool inner = false;  // lent to a child job: its end is not the job's
 };
 
 class Job {
@@ -63,6 +77,8 @@ public:
     bool running() const { return outcome_ == Outcome::Running; }
     const DevicePtr& device() const { return device_; }
     JobHost& host() const { return host_; }
+    // What the journal records this job as; none: not recorded (information reads).
+    virtual std::optional<journal::JobKind> recordKind() const { return std::nullopt; }
 
 protected:
     // One step: the result code of the last work (0 at the start and after a
@@ -86,6 +102,26 @@ protected:
     // (UTF-8, may be empty).
     const std::string& portWhy() const { return why_; }
     const JobContext& context() const { return context_; }
+
+    // The record this job (or the job it runs in) fills; null when none.
+    journal::JobRecord* record() const { return context_.recording.record; }
+    // Writes the record's end before the job's last message, so a program
+    // killed while that message is up leaves it complete. Only the job the
+    // runner started settles; a child's call does nothing. end() settles what
+    // was not settled yet.
+    void settle(Outcome outcome, int code = 0, const std::string& reason = {});
+    // The same from a child whose failure always ends the job it runs in.
+    void settleJob(Outcome outcome, int code = 0, const std::string& reason = {});
+    // A failure told to the host, its code and reason noted for the record;
+    // last: the job's last message, settled first (the job ends Failed).
+    void failing(const Failure& failure, bool last = true);
+    // The same, and the job ends.
+    std::optional<Work> failWith(const Failure& failure, Outcome outcome = Outcome::Failed);
+    // The last message of a job that did what it was asked.
+    std::optional<Work> doneWith(const Notice& notice);
+    // What the controller said about itself during the job.
+    void noteSerial(std::uint32_t serial);
+    void noteVersion(const std::string& versionText);
 
     JobHost& host_;
     DevicePtr device_;

@@ -38,6 +38,7 @@ std::optional<Work> ReportJob::step(int result) {
         }
         {
             c.answered = true;
+            noteVersion(version_);
             const DeviceInfo info = parseVersionText(version_.c_str());
             c.type = cp1251::toUtf8(fieldText(info.deviceType));
             c.version = cp1251::toUtf8(fieldText(info.firmwareVersion));
@@ -48,8 +49,10 @@ std::optional<Work> ReportJob::step(int result) {
     case Serial:
         if (result < 0)
             c.failures.push_back("Серийный номер: " + noAnswer(result));
-        else
+        else {
             c.serial = serial_;
+            noteSerial(serial_);
+        }
         stage_ = Diagnostics;
         return call([this](DeviceInterface& d) { return d.ReadDiagnostics(diagnostics_); }, kReplyTimeoutMs);
     case Diagnostics:
@@ -105,10 +108,11 @@ std::optional<Work> ReportJob::save() {
         replaceFileContent(path_, html_);
     } catch (const std::runtime_error& e) {
         const std::string text = std::string("Отчёт не сохранён: ") + e.what();
-        host_.failed(Failure{text, "Ошибка", text, 0, {}, false, {}});
+        failing(Failure{text, "Ошибка", text, 0, {}, false, {}});
         return end(Outcome::Failed);
     }
     const std::string where = "Отчёт для поддержки сохранён: " + path_;
+    settle(Outcome::Done);
     host_.log(where);
     host_.tell(Notice{where + "\nОн никуда не отправлен: передайте файл в поддержку сами.", "Отчёт для поддержки",
                       where, false, true});

@@ -13,6 +13,7 @@ namespace jobs {
 
 class ReportJob : public Job {
 public:
+    std::optional<journal::JobKind> recordKind() const override { return journal::JobKind::Report; }
     struct Context {
         std::string madeBy;                           // "Z58 Service Tool", "z58ctl"
         std::string qt;                               // empty for z58ctl

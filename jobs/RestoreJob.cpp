@@ -24,14 +24,14 @@ std::optional<Work> RestoreJob::step(int result) {
             text_ = backupSettingsText(path_);
         } catch (const std::exception& e) {
             // The file went away or cannot be read since it was written.
-            host_.failed(Failure{e.what(), "Ошибка", e.what(), 0, {}, false, {}});
+            failing(Failure{e.what(), "Ошибка", e.what(), 0, {}, false, {}});
             return end(Outcome::Failed);
         }
         state_ = State::Write;
         return call([this](DeviceInterface& d) { return d.WriteSettings(text_); }, kReplyTimeoutMs);
     case State::Write:
         if (result < 0) {
-            host_.failed(Failure{"Устройство не подключено или занято", "Ошибка", "Восстановление настроек", result, portWhy(),
+            failing(Failure{"Устройство не подключено или занято", "Ошибка", "Восстановление настроек", result, portWhy(),
                                  true, {}});
             return end(Outcome::Failed);
         }
@@ -40,9 +40,9 @@ std::optional<Work> RestoreJob::step(int result) {
     case State::Verify:
         if (finishedChild()->outcome() != Outcome::Done)
             return end(Outcome::Failed);
+        settle(Outcome::Done);
         host_.log("Настройки восстановлены из " + path_);
-        host_.tell(Notice{"Настройки восстановлены.", "Сообщение", "Настройки восстановлены.", false, false});
-        return end(Outcome::Done);
+        return doneWith(Notice{"Настройки восстановлены.", "Сообщение", "Настройки восстановлены.", false, false});
     }
     return end(Outcome::Failed);
 }

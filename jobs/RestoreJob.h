@@ -8,6 +8,7 @@ namespace jobs {
 
 class RestoreJob : public Job {
 public:
+    std::optional<journal::JobKind> recordKind() const override { return journal::JobKind::Restore; }
     RestoreJob(JobHost& host, const ParameterList& model, std::string backupPath);
 
 protected:

@@ -1,6 +1,7 @@
 #include "Runner.h"
 
 #include "InlineExecutor.h"
+#include "JobJournal.h"
 #include "PortClaims.h"
 #include "PortProblem.h"
 
@@ -54,6 +55,9 @@ Runner::RunId Runner::start(std::shared_ptr<Job> job, Ended ended, RunId takesOv
     context.portInUse = [claims = claims_, self = this](const std::string& port) {
         return claims && claims->heldByOther(port, self);
     };
+    // Written before the job's first exchange.
+    if (journal_)
+        context.recording = journal_->open(*run->job, device_->PortName());
     std::optional<Work> first = step(run, [&] { return run->job->start(std::move(context)); });
     if (first && running(takesOver) && takesOver != run->id)
         drop(takesOver, false);
@@ -146,6 +150,8 @@ void Runner::finish(const RunPtr& run) {
     run->dropped = true;  // nothing more of it runs
     if (run->job->running())
         run->job->abort();
+    if (journal_)
+        journal_->close(*run->job);
     if (observer_)
         observer_->jobEnded(*run->job);
     if (Ended ended = std::move(run->ended)) {
@@ -168,6 +174,8 @@ void Runner::drop(RunId id, bool cutWait) {
         pacer_->cancel(*run->waitingTick);
     executor_->abandon(run.get(), cutWait);
     run->job->interrupt();
+    if (journal_)
+        journal_->close(*run->job);
     if (observer_)
         observer_->jobEnded(*run->job);
 }

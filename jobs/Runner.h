@@ -22,6 +22,7 @@
 
 namespace jobs {
 
+class JobJournal;
 class PortClaims;
 
 // The program's pacing of upload steps (the window: its timer ticks).
@@ -68,6 +69,9 @@ public:
     void setPacer(Pacer* pacer) { pacer_ = pacer; }
     void setGuard(Guard guard) { guard_ = std::move(guard); }
     void setObserver(JobObserver* observer) { observer_ = observer; }
+    // Where the jobs it starts are recorded (may be null: nowhere); shared by
+    // the program's runners, it outlives them.
+    void setJournal(JobJournal* journal) { journal_ = journal; }
 
     // Starts job on the current device; ended runs once when it has ended by
     // itself (not when dropped). takesOver: a running job this one replaces once
@@ -113,6 +117,7 @@ private:
     Pacer* pacer_ = nullptr;
     Guard guard_;
     JobObserver* observer_ = nullptr;
+    JobJournal* journal_ = nullptr;
     std::map<RunId, RunPtr> runs_;
     RunId nextId_ = 1;
     // Last: it ends (its thread joined) before anything its work uses goes.

@@ -1,6 +1,7 @@
 #include "SettingsWriteJob.h"
 
 #include "BackupJob.h"
+#include "ChangeEntries.h"
 #include "Cp1251.h"
 #include "Device.h"
 #include "OwnerValues.h"
@@ -19,7 +20,7 @@ std::optional<Work> SettingsWriteJob::step(int result) {
     switch (state_) {
     case State::Start:
         if (const std::string reason = settingsTooLongReason(model_, text_); !reason.empty()) {
-            host_.failed(Failure{reason, "Ошибка", reason, 0, {}, false, {}});
+            failing(Failure{reason, "Ошибка", reason, 0, {}, false, {}});
             return end(Outcome::Refused);
         }
         if (options_.confirm &&
@@ -44,14 +45,14 @@ std::optional<Work> SettingsWriteJob::step(int result) {
         return chooseAndWrite();
     case State::Read:
         if (result < 0) {
-            host_.failed(Failure{"Устройство не подключено или занято", "Ошибка", "Загрузка настроек", result, portWhy(), false, {}});
+            failing(Failure{"Устройство не подключено или занято", "Ошибка", "Загрузка настроек", result, portWhy(), false, {}});
             return end(Outcome::Failed);
         }
         controller_ = read_;
         return chooseAndWrite();
     case State::Write:
         if (result < 0) {
-            host_.failed(Failure{"Устройство не подключено или занято", "Ошибка", "Запись настроек", result, portWhy(), false, {}});
+            failing(Failure{"Устройство не подключено или занято", "Ошибка", "Запись настроек", result, portWhy(), false, {}});
             return end(Outcome::Failed);
         }
         state_ = State::Verify;
@@ -63,8 +64,7 @@ std::optional<Work> SettingsWriteJob::step(int result) {
             kept_ = verify->kept();
             return end(Outcome::Failed);
         }
-        host_.tell(Notice{"Настройки записаны.", "Сообщение", "Настройки записаны.", false, false});
-        return end(Outcome::Done);
+        return doneWith(Notice{"Настройки записаны.", "Сообщение", "Настройки записаны.", false, false});
     }
     }
     return end(Outcome::Failed);
@@ -81,6 +81,8 @@ std::optional<Work> SettingsWriteJob::chooseAndWrite() {
         ChangeList list{chooseChanges(model_, *controller_, text_, keep), true};
         if (options_.choose && !host_.choose(list))
             return end(Outcome::Declined);
+        if (journal::JobRecord* r = record())
+            r->changes = journal::confirmedChanges(list.rows);
         for (const ChangeChoice& row : list.rows)
             if (!row.write) // no value: the kept one may be the owner's PIN
                 host_.detail(cp1251::toUtf8(row.change.name == row.change.key ? row.change.key + ": "
@@ -91,7 +93,7 @@ std::optional<Work> SettingsWriteJob::chooseAndWrite() {
             text_ = textToWrite(model_, text_, list.rows);
             // The controller's values can make the text longer than it takes.
             if (const std::string reason = settingsTooLongReason(model_, text_); !reason.empty()) {
-                host_.failed(Failure{reason, "Ошибка", reason, 0, {}, false, {}});
+                failing(Failure{reason, "Ошибка", reason, 0, {}, false, {}});
                 return end(Outcome::Failed);
             }
         }
@@ -104,6 +106,8 @@ std::optional<Work> SettingsWriteJob::chooseAndWrite() {
             list.rows.push_back({std::move(c), true, false});
         if (!host_.choose(list))
             return end(Outcome::Declined);
+        if (journal::JobRecord* r = record())
+            r->changes = journal::confirmedChanges(list.rows);
     }
     state_ = State::Write;
     return call([this](DeviceInterface& d) { return d.WriteSettings(text_); }, kReplyTimeoutMs);

@@ -18,6 +18,7 @@ namespace jobs {
 
 class SettingsWriteJob : public Job {
 public:
+    std::optional<journal::JobKind> recordKind() const override { return journal::JobKind::SettingsWrite; }
     struct Options {
         bool confirm = true;     // "Записать настройки в устройство?" first
         bool backup = true;

@@ -16,7 +16,7 @@ std::optional<Work> SoundJob::step(int result) {
     switch (state_) {
     case State::Start:
         if (!bank_.load(carried_.data, carried_.size)) {
-            host_.failed(Failure{"Встроенный ресурс \"wave_list\" не найден или повреждён", "Ошибка",
+            failing(Failure{"Встроенный ресурс \"wave_list\" не найден или повреждён", "Ошибка",
                                  "встроенные звуковые данные повреждены", 0, {}, false, {}});
             return end(Outcome::Failed);
         }
@@ -35,7 +35,7 @@ std::optional<Work> SoundJob::step(int result) {
 
     case State::Begin:
         if (result < 0) {
-            host_.failed(Failure{"Устройство не подключено или занято.\nОбновление отменено.", "Ошибка",
+            failing(Failure{"Устройство не подключено или занято.\nОбновление отменено.", "Ошибка",
                                  "Устройство не подключено или занято. Обновление отменено", result, portWhy(), true, {}});
             return stop(Outcome::Failed);
         }
@@ -60,8 +60,7 @@ std::optional<Work> SoundJob::step(int result) {
     case State::Commit:
         if (!committed(result, {}))
             return std::nullopt;
-        host_.tell(Notice{"Данные успешно записаны.", "Сообщение", "Данные успешно записаны.", false, false});
-        return end(Outcome::Done);
+        return doneWith(Notice{"Данные успешно записаны.", "Сообщение", "Данные успешно записаны.", false, false});
     }
     return stop(Outcome::Failed);
 }

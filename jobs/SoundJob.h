@@ -9,6 +9,7 @@ namespace jobs {
 
 class SoundJob : public UploadJob {
 public:
+    std::optional<journal::JobKind> recordKind() const override { return journal::JobKind::Sound; }
     // bank: the carried sound bank, checked before anything is asked or sent.
     SoundJob(JobHost& host, Carried bank);
 

@@ -18,10 +18,10 @@ bool UploadJob::claim() {
     if (slot().claim(this, kind_))
         return true;
     if (kind_ == UploadKind::Firmware)
-        host_.failed(Failure{"Идет загрузка звуковых данных.\nОбновление прошивки возможно после её окончания.", "Ошибка",
+        failing(Failure{"Идет загрузка звуковых данных.\nОбновление прошивки возможно после её окончания.", "Ошибка",
                              "Идет загрузка звуковых данных", 0, {}, false, {}});
     else
-        host_.failed(Failure{"Идет обновление прошивки.\nЗагрузка звука возможна после его окончания.", "Ошибка",
+        failing(Failure{"Идет обновление прошивки.\nЗагрузка звука возможна после его окончания.", "Ошибка",
                              "Идет обновление прошивки", 0, {}, false, {}});
     return false;
 }
@@ -48,7 +48,7 @@ std::optional<Work> UploadJob::afterBlock(int result, const std::string& cancell
     if (result < 0) {
         host_.detail("Ошибка при передачи данных (блок " + std::to_string(upload_->blocksSent() + 1) + ", смещение " +
                      std::to_string(upload_->position()) + ")");
-        host_.failed(Failure{"Ошибка при передачи данных", "Ошибка", "Обновление отменено", result, portWhy(), false,
+        failing(Failure{"Ошибка при передачи данных", "Ошибка", "Обновление отменено", result, portWhy(), false,
                              cancelledLine});
         return stop(Outcome::Failed);
     }
@@ -73,7 +73,7 @@ bool UploadJob::committed(int result, const std::string& cancelledLine) {
     if (result >= 0)
         return true;
     host_.detail("Нет подтвеждения CRC");
-    host_.failed(Failure{"Нет подтвеждения CRC", "Ошибка обновления.", "Обновление отменено", result, portWhy(), false,
+    failing(Failure{"Нет подтвеждения CRC", "Ошибка обновления.", "Обновление отменено", result, portWhy(), false,
                          cancelledLine});
     end(Outcome::Failed);
     return false;

@@ -1,6 +1,8 @@
 #include "VerifyJob.h"
 
+#include "ChangeEntries.h"
 #include "Device.h"
+#include "ResultCode.h"
 
 namespace jobs {
 
@@ -14,12 +16,18 @@ std::optional<Work> VerifyJob::step(int result) {
     }
     if (result < 0) {
         const char text[] = "Настройки отправлены, но проверить их не удалось: устройство не ответило.";
-        host_.failed(Failure{text, "Внимание", text, result, portWhy(), false, {}});
+        // Its failure ends the job it checks: that job's record is settled first.
+        const Failure failure{text, "Внимание", text, result, portWhy(), false, {}};
+        settleJob(Outcome::Failed, failure.code, failure.what + ": " + result::describe(result));
+        failing(failure);
         return end(Outcome::Failed);
     }
     unkept_ = unkeptSettings(model_, sent_, kept_);
     if (unkept_.empty())
         return end(Outcome::Done);
+    if (journal::JobRecord* r = record())
+        journal::noteUnkept(r->changes, unkept_);
+    settleJob(Outcome::Failed, 0, "Устройство сохранило не все настройки");
     std::string lines;
     for (const UnkeptSetting& u : unkept_) {
         host_.log("Не сохранено: " + unkeptLine(u));
@@ -30,7 +38,7 @@ std::optional<Work> VerifyJob::step(int result) {
         take_ = host_.ask(Question{Topic::TakeKept, text + "\n\nВзять в редактор значения, которые сохранило устройство?",
                                    "Внимание", Buttons::OkCancel, {}});
     else
-        host_.failed(Failure{text, "Внимание", "Устройство сохранило не все настройки", 0, {}, false, {}});
+        failing(Failure{text, "Внимание", "Устройство сохранило не все настройки", 0, {}, false, {}});
     return end(Outcome::Failed);
 }
 

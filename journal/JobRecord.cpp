@@ -58,7 +58,8 @@ void finishRecord(JobRecord& record, JobOutcome outcome, int code, const std::st
     record.code = code;
     record.reason = reason;
     record.ended = timestampText(now);
-    if (record.kind == JobKind::Firmware && record.firmwareAfter.empty())
+    // Declined: nothing was put on it, there is no "after".
+    if (record.kind == JobKind::Firmware && record.firmwareAfter.empty() && outcome != JobOutcome::Declined)
         record.firmwareAfter = kNotRead;
 }
 

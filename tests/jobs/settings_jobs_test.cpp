@@ -132,7 +132,7 @@ TEST_F(SettingsJobs, restore_only_with_ok_and_a_missing_file_is_said) {
 TEST_F(SettingsJobs, port_search_reports_what_answered_or_that_nothing_did) {
     device->searchReport = "Порт:\tCOM3\nТип:\tQV_r2\n";
     jobs::PortSearchJob found(host);
-    auto next = found.start(jobs::JobContext{device, nullptr, nullptr, [](const std::string&) { return false; }});
+    auto next = found.start(jobs::JobContext{device, nullptr, nullptr, [](const std::string&) { return false; }, {}, false});
     ASSERT_TRUE(next && next->search) << "shown as a search, with its Cancel";
     EXPECT_FALSE(found.resume(jobs::WorkResult{next->run(*device), {}, {}}));
     EXPECT_EQ(found.outcome(), Outcome::Done);

@@ -58,7 +58,7 @@ struct UploadJobs : ::testing::Test, IsolatedSetup {
     }
     // What a runner lends its jobs, on the current device.
     jobs::JobContext context() {
-        return jobs::JobContext{device, &slot, &trace, [](const std::string&) { return false; }};
+        return jobs::JobContext{device, &slot, &trace, [](const std::string&) { return false; }, {}, false};
     }
     // The work asked for, done at once on the device.
     jobs::WorkResult done(const std::optional<jobs::Work>& next) {

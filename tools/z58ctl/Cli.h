@@ -4,6 +4,7 @@
 #include "Runner.h"
 
 #include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ struct Args {
     bool otherType = false; // --other-type: flash a controller of another type than the image
     std::vector<std::string> keep; // --keep KEY,...: the controller's values of these keys stay
     bool keepOwner = false;        // --keep-owner: the PIN and the phone numbers stay
+    // The journal's filters, as typed (checked by the command).
+    std::optional<std::string> serial, kind, outcome, since, until;
+    bool csv = false;  // --csv
 };
 
 // The keys of --keep and --keep-owner; false (with the message) for a key the
@@ -78,5 +82,6 @@ int backupsCommand(const Args& a);
 int diffCommand(const Args& a);
 int sheetCommand(const Args& a);
 int reportCommand(const Args& a);
+int journalCommand(const Args& a);
 
 } // namespace cli

@@ -9,6 +9,7 @@
 #include "Embedded.h"
 #include "FirmwareJob.h"
 #include "InfoJobs.h"
+#include "JobJournal.h"
 #include "ParameterList.h"
 #include "PortList.h"
 #include "PortProblem.h"
@@ -34,8 +35,18 @@ std::unique_ptr<jobs::Runner> openRunner(const Args& a) {
     return runner;
 }
 
+jobs::JobJournal& programJournal() {
+    // Opened at the first job that is recorded: a quick read never touches the file.
+    static journal::JournalStore store;
+    static jobs::JobJournal journal(store, journal::Workplace::here("z58ctl"));
+    return journal;
+}
+
 int runJob(const Args& a, TerminalHost& host, std::shared_ptr<jobs::Job> job) {
-    return host.exitCode(openRunner(a)->run(std::move(job)));
+    std::unique_ptr<jobs::Runner> runner = openRunner(a);
+    if (job->recordKind())
+        runner->setJournal(&programJournal());
+    return host.exitCode(runner->run(std::move(job)));
 }
 
 int findPortCommand(const Args& a) {

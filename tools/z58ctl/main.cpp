@@ -98,6 +98,15 @@ const char kHelp[] =
     "  report OUT.html        a page for support: this program, the port checks, the controller and its\n"
     "                         settings (PIN and phone numbers masked), the last exchanges; sent nowhere\n"
     "\n"
+    "Service journal (every job done to a controller from this PC: settings read and write, restore,\n"
+    "backup, firmware, sound, report):\n"
+    "  journal [--serial N] [--kind KIND] [--outcome OUTCOME] [--since DATE] [--until DATE] [--csv]\n"
+    "                         the records, newest first (a table; --csv: RFC 4180 for scripts);\n"
+    "                         KIND settings-read, settings-write, restore, backup, firmware, sound, report;\n"
+    "                         OUTCOME done, failed, declined, interrupted; DATE YYYY-MM-DD, both included\n"
+    "  journal show ID        one record whole (ID or a unique beginning of it)\n"
+    "  journal backup ID FILE write the backup a record holds as a settings file (exit 1: it holds none)\n"
+    "\n"
     "\n"
     "Values are positional: a value that begins with '-' is taken as it stands; '--'\n"
     "ends the options (z58ctl check PinCod -- --yes).\n"
@@ -131,6 +140,7 @@ int main(int argc, char** rawArgv) {
         {"diff", cli::diffCommand},
         {"sheet", cli::sheetCommand},
         {"report", cli::reportCommand},
+        {"journal", cli::journalCommand},
     };
     prepareConsole();
     const std::vector<std::string> argv = utf8Arguments(argc, rawArgv);
@@ -172,6 +182,16 @@ int main(int argc, char** rawArgv) {
             }
         } else if (a == "--keep-owner") {
             args.keepOwner = true;
+        } else if ((a == "--serial" || a == "--kind" || a == "--outcome" || a == "--since" || a == "--until") &&
+                   i + 1 < argc) {
+            std::optional<std::string>& filter = a == "--serial"    ? args.serial
+                                                 : a == "--kind"    ? args.kind
+                                                 : a == "--outcome" ? args.outcome
+                                                 : a == "--since"   ? args.since
+                                                                    : args.until;
+            filter = argv[++i];
+        } else if (a == "--csv") {
+            args.csv = true;
         } else if (command.empty()) {
             cli::err("unknown option " + a + "; see z58ctl --help");
             return cli::kUsage;

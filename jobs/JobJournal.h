@@ -1,0 +1,45 @@
+#pragma once
+// The service journal as the runners see it: when a recorded job starts, its
+// record is written ("interrupted") and lent to the job, which fills it through
+// its base as it learns (serial number, versions, change list, backup) and
+// settles it before its last message; when the job ends without having settled
+// (dropped, or no message), the end settles it here. One object serves every
+// runner of a program; a journal that cannot be written never stops a job: the
+// job's host is told once, in its log, that the job is not on record and why.
+#include "Job.h"
+#include "JobRecorder.h"
+#include "JournalStore.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace jobs {
+
+class JobJournal {
+public:
+    // The log line's start before the store's reason.
+    static constexpr const char* kNotOnRecord = "Работа не записана в журнал обслуживания: ";
+
+    // store is borrowed and outlives this object.
+    JobJournal(journal::JournalStore& store, journal::Workplace where);
+    ~JobJournal();
+
+    // The runner, as job starts on port: the record to lend it (none for a job
+    // that is not recorded).
+    Recording open(const Job& job, const std::string& port);
+    // The runner, as job has ended (by itself, dropped, or aborted).
+    void close(const Job& job);
+
+    journal::JournalStore& store() { return store_; }
+    const journal::Workplace& workplace() const { return where_; }
+
+private:
+    void settle(const Job& job, journal::JobOutcome outcome, int code, const std::string& reason, bool tell);
+
+    journal::JournalStore& store_;
+    journal::Workplace where_;
+    std::map<const Job*, std::unique_ptr<journal::JobRecorder>> open_;
+};
+
+} // namespace jobs
