@@ -73,6 +73,9 @@ struct JobRecord {
     std::string backupFile;  // its file name in the backups folder
     std::string seriesId;    // the series the unit was serviced in; empty: none
     std::optional<int> unitNumber;  // the unit's number in that series
+    // This PC's store only: the server's reason when it refused the record
+    // often enough that it was set aside; empty otherwise.
+    std::string refused;
 };
 
 // Who records: the same for every job of a program run.

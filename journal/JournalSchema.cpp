@@ -57,7 +57,17 @@ CREATE INDEX record_by_local_date ON record (started);
 CREATE INDEX record_waiting ON record (started_ms) WHERE sync_pending = 1;
 )sql";
 
-constexpr const char* kMigrations[] = {kVersion1};
+// Version 2: a record a workshop server refused is set aside after a few
+// tries, with the server's reason, so it does not hold up those behind it; a
+// new write of it tries again.
+constexpr const char kVersion2[] = R"sql(
+ALTER TABLE record ADD COLUMN sync_refusals INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE record ADD COLUMN sync_problem TEXT NOT NULL DEFAULT '';
+DROP INDEX record_waiting;
+CREATE INDEX record_waiting ON record (started_ms) WHERE sync_pending = 1 AND sync_refusals < 3;
+)sql";
+
+constexpr const char* kMigrations[] = {kVersion1, kVersion2};
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kJournalVersion, "a migration for every version");
 
 } // namespace

@@ -7,9 +7,11 @@
 namespace journal {
 
 // The version this program writes. A file of a later version is only read.
-constexpr int kJournalVersion = 1;
+constexpr int kJournalVersion = 2;
 // "Z58J": a journal of this program, not some other SQLite file of that name.
 constexpr std::int32_t kJournalApplicationId = 0x5A35384A;
+// Refusals by a workshop server after which a record is set aside.
+constexpr int kMaxRefusals = 3;
 
 // The statements that make version `version` of the one before it (1: of an
 // empty file); null for a version this program does not know.

@@ -61,11 +61,12 @@ std::string utf8(const std::string& s) { return validUtf8(s) ? s : cp1251::toUtf
 constexpr const char kColumns[] =
     "id, revision, started, started_ms, ended, pc, os_user, program, version, port, serial, device_type, "
     "firmware_before, firmware_after, kind, outcome, code, reason, change_count, backup_file, series_id, "
-    "unit_number, sync_pending";
+    "unit_number, sync_pending, sync_refusals, sync_problem";
 enum Column {
     kId, kRevision, kStarted, kStartedMs, kEnded, kPc, kUser, kProgram, kVersion, kPort, kSerial, kType,
     kFirmwareBefore, kFirmwareAfter, kKind, kOutcome, kCode, kReason, kChangeCount, kBackupFile, kSeriesId,
-    kUnitNumber, kSyncPending, kBackupText, // the last one only where the whole record is read
+    kUnitNumber, kSyncPending, kSyncRefusals, kSyncProblem,
+    kBackupText, // only where the whole record is read
 };
 
 constexpr const char kUpsert[] =
@@ -81,7 +82,7 @@ constexpr const char kUpsert[] =
     "firmware_after = excluded.firmware_after, kind = excluded.kind, outcome = excluded.outcome, "
     "code = excluded.code, reason = excluded.reason, change_count = excluded.change_count, "
     "backup_file = excluded.backup_file, series_id = excluded.series_id, unit_number = excluded.unit_number, "
-    "sync_pending = 1, backup_text = excluded.backup_text";
+    "sync_pending = 1, sync_refusals = 0, sync_problem = '', backup_text = excluded.backup_text";
 constexpr const char kDeleteChanges[] = "DELETE FROM record_change WHERE record_id = ?1";
 constexpr const char kInsertChange[] =
     "INSERT INTO record_change (record_id, position, key, from_value, to_value, left_out, not_kept, kept_value) "
@@ -421,6 +422,8 @@ struct JournalStore::Impl {
         if (!s.isNull(kUnitNumber))
             r.unitNumber = static_cast<int>(s.integerAt(kUnitNumber));
         r.waiting = s.integerAt(kSyncPending) != 0;
+        if (s.integerAt(kSyncRefusals) >= kMaxRefusals)
+            r.refused = s.textAt(kSyncProblem);
         if (withBackup)
             r.backupText = s.blobAt(kBackupText);
         // Most records have no change list: no second look for them.
@@ -447,6 +450,45 @@ struct JournalStore::Impl {
         }
         rc = SQLITE_OK;
         return true;
+    }
+
+    // One statement for each mark, all in one transaction (one flush to disk).
+    std::size_t mark(const std::vector<SentMark>& marks, const char* sql) {
+        std::lock_guard<std::recursive_mutex> lock(mutex);
+        if (access != JournalAccess::Writable) {
+            fail(standing);
+            return 0;
+        }
+        int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            failWrite(rc);
+            return 0;
+        }
+        std::size_t changed = 0;
+        {
+            SqlStatement s(db, sql);
+            const bool withReason = s.ok() && std::string(sql).find("?3") != std::string::npos;
+            rc = s.ok() ? SQLITE_OK : s.rc();
+            for (size_t i = 0; rc == SQLITE_OK && i < marks.size(); ++i) {
+                s.text(1, marks[i].id).integer(2, marks[i].revision);
+                if (withReason)
+                    s.text(3, utf8(marks[i].reason));
+                if (!s.run())
+                    rc = s.rc();
+                else
+                    changed += static_cast<std::size_t>(sqlite3_changes(db));
+            }
+        }
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            failWrite(rc);
+            if (!sqlite3_get_autocommit(db))
+                exec("ROLLBACK");
+            return 0;
+        }
+        ok();
+        return changed;
     }
 
     bool readable() {
@@ -477,7 +519,7 @@ struct JournalStore::Impl {
         if (!f.until.empty())
             sql += " AND started < ?";
         if (f.waitingOnly)
-            sql += " AND sync_pending = 1";
+            sql += " AND sync_pending = 1 AND sync_refusals < " + std::to_string(kMaxRefusals);
         sql += kNewestFirst;
         if (f.limit > 0)
             sql += " LIMIT ?";
@@ -638,20 +680,33 @@ std::optional<SerialHistory> JournalStore::history(std::uint32_t serial) {
 }
 
 bool JournalStore::markSent(const std::string& id, int revision) {
+    return markSent(std::vector<SentMark>{{id, revision, {}}}) == 1;
+}
+
+std::size_t JournalStore::markSent(const std::vector<SentMark>& sent) {
+    return impl_->mark(sent, "UPDATE record SET sync_pending = 0, sent_revision = ?2 WHERE id = ?1 AND revision = ?2");
+}
+
+std::size_t JournalStore::markRefused(const std::vector<SentMark>& refused) {
+    return impl_->mark(refused, "UPDATE record SET sync_refusals = sync_refusals + 1, sync_problem = ?3 "
+                                "WHERE id = ?1 AND revision = ?2");
+}
+
+std::optional<std::size_t> JournalStore::waitingCount() {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     Impl& m = *impl_;
-    if (m.access != JournalAccess::Writable) {
-        m.fail(m.standing);
-        return false;
+    if (!m.readable())
+        return std::nullopt;
+    int rc = SQLITE_OK;
+    const std::string sql =
+        "SELECT count(*) FROM record WHERE sync_pending = 1 AND sync_refusals < " + std::to_string(kMaxRefusals);
+    const std::int64_t n = Impl::scalar(m.db, sql.c_str(), rc);
+    if (rc != SQLITE_OK) {
+        m.failRead(rc);
+        return std::nullopt;
     }
-    SqlStatement s(m.db, "UPDATE record SET sync_pending = 0, sent_revision = ?2 WHERE id = ?1 AND revision = ?2");
-    if (!s.ok())
-        return m.failWrite(s.rc());
-    s.text(1, id).integer(2, revision);
-    if (!s.run())
-        return m.failWrite(s.rc());
     m.ok();
-    return sqlite3_changes(m.db) == 1;
+    return static_cast<std::size_t>(n);
 }
 
 } // namespace journal

@@ -23,7 +23,7 @@ struct RecordFilter {
     std::optional<JobKind> kind;
     std::optional<JobOutcome> outcome;
     std::string since, until; // local dates of the start, "YYYY-MM-DD", both included; empty: open
-    bool waitingOnly = false; // only records waiting to be sent to a workshop server
+    bool waitingOnly = false; // only records waiting to be sent to a workshop server (not those set aside)
     std::size_t limit = 0;    // the newest so many; 0: all
 };
 
@@ -89,6 +89,18 @@ public:
     // A workshop server took the record at this revision: it waits no more,
     // unless it was written again since. False when not so marked.
     bool markSent(const std::string& id, int revision);
+    struct SentMark {
+        std::string id;
+        int revision = 0;
+        std::string reason;  // a refusal's, from the server
+    };
+    // The same for many, in one transaction; how many were so marked.
+    std::size_t markSent(const std::vector<SentMark>& sent);
+    // The server refused these at these revisions; after kMaxRefusals a record
+    // is set aside (waits no more, refused says why) until it is written again.
+    std::size_t markRefused(const std::vector<SentMark>& refused);
+    // How many records wait to be sent (those set aside not counted).
+    std::optional<std::size_t> waitingCount();
 
 private:
     struct Impl;

@@ -48,6 +48,76 @@ std::string changesField(const std::vector<ChangeEntry>& changes) {
     return out;
 }
 
+namespace {
+
+// Splits at every sep not written as "\sep"; the pieces keep their escapes.
+std::vector<std::string> splitEscaped(const std::string& text, char sep, size_t most = std::string::npos) {
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            parts.back() += text.substr(i, 2);
+            ++i;
+        } else if (text[i] == sep && parts.size() < most) {
+            parts.emplace_back();
+        } else {
+            parts.back() += text[i];
+        }
+    }
+    return parts;
+}
+
+std::optional<std::string> unescaped(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\') {
+            if (++i == text.size())
+                return std::nullopt;
+        } else if (std::string("|:>=").find(text[i]) != std::string::npos) {
+            return std::nullopt;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<std::vector<ChangeEntry>> parseChangesField(const std::string& field) {
+    std::vector<ChangeEntry> out;
+    if (field.empty())
+        return out;
+    for (const std::string& item : splitEscaped(field, kItemSeparator)) {
+        const std::vector<std::string> parts = splitEscaped(item, ':');
+        if (parts.size() < 2 || parts.size() > 4)
+            return std::nullopt;
+        const std::vector<std::string> fromTo = splitEscaped(parts[1], '>');
+        ChangeEntry c;
+        std::optional<std::string> key = unescaped(parts[0]);
+        if (fromTo.size() != 2 || !key)
+            return std::nullopt;
+        std::optional<std::string> from = unescaped(fromTo[0]), to = unescaped(fromTo[1]);
+        if (!from || !to)
+            return std::nullopt;
+        c.key = *key;
+        c.from = *from;
+        c.to = *to;
+        for (size_t i = 2; i < parts.size(); ++i) {
+            if (parts[i] == "kept" && !c.leftOut && !c.notKept) {
+                c.leftOut = true;
+                continue;
+            }
+            const std::vector<std::string> kept = splitEscaped(parts[i], '=', 2);
+            std::optional<std::string> value = kept.size() == 2 ? unescaped(kept[1]) : std::nullopt;
+            if (kept[0] != "not-kept" || !value || c.notKept)
+                return std::nullopt;
+            c.notKept = true;
+            c.keptValue = *value;
+        }
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
 RecordCsv::RecordCsv(std::ostream& out, CsvStyle style)
     : out_(out), style_(style), separator_(style == CsvStyle::ExcelRussian ? kExcelSeparator : ',') {
     std::string header = kCsvHeader;

@@ -5,6 +5,7 @@
 #include "JobRecord.h"
 #include "JournalStore.h"
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ constexpr const char kCsvHeader[] =
 // left out ends ":kept", a value the controller did not keep ":not-kept=VALUE".
 // A "\", "|", ":", ">" or "=" inside a key or value is written with "\" before it.
 std::string changesField(const std::vector<ChangeEntry>& changes);
+// The change list back from such a field (a workshop server keeps it so);
+// none when the field is not one.
+std::optional<std::vector<ChangeEntry>> parseChangesField(const std::string& field);
 
 class RecordCsv {
 public:

@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "JournalSchema.h"
 using namespace journal;
 using namespace journal_testing;
 namespace fs = std::filesystem;
@@ -203,14 +204,16 @@ TEST(journal_file, a_journal_of_a_newer_program_is_only_read_and_never_changed) 
     const std::string path = dir / "journal.sqlite";
     makeJournal(path, 3);
     // What a later version would do: its own table, its own version number.
-    ASSERT_EQ(sql(path, "CREATE TABLE later (x); PRAGMA user_version = 2"), "");
+    const std::string later = std::to_string(kJournalVersion + 1);
+    ASSERT_EQ(sql(path, "CREATE TABLE later (x); PRAGMA user_version = " + later), "");
     ASSERT_FALSE(fs::exists(path + "-wal")) << "closed and checkpointed";
     const Snapshot before(path);
     {
         JournalStore store(path);
         EXPECT_EQ(store.access(), JournalAccess::ReadOnly);
-        EXPECT_EQ(store.fileVersion(), 2);
-        EXPECT_NE(store.problem().find("более новая версия программы (версия журнала 2, эта программа знает до 1)"),
+        EXPECT_EQ(store.fileVersion(), kJournalVersion + 1);
+        EXPECT_NE(store.problem().find("более новая версия программы (версия журнала " + later +
+                                       ", эта программа знает до " + std::to_string(kJournalVersion) + ")"),
                   std::string::npos)
             << store.problem();
         EXPECT_EQ(store.list().size(), 3u) << "still read";
@@ -222,7 +225,7 @@ TEST(journal_file, a_journal_of_a_newer_program_is_only_read_and_never_changed) 
         EXPECT_FALSE(store.markSent(store.list()[0].id, 1));
     }
     EXPECT_TRUE(Snapshot(path) == before) << "bytes and time of the file unchanged";
-    EXPECT_EQ(sql(path, "PRAGMA user_version"), "2");
+    EXPECT_EQ(sql(path, "PRAGMA user_version"), later);
 }
 
 TEST(journal_file, a_damaged_or_foreign_file_is_said_so_and_left_as_it_was) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "JournalSchema.h"
 using namespace journal;
 using namespace journal_testing;
 
@@ -40,7 +41,7 @@ TEST(journal_store, every_kind_and_outcome_round_trips_whole) {
     Journal j;
     ASSERT_EQ(j.store.access(), JournalAccess::Writable) << j.store.problem();
     EXPECT_EQ(j.store.problem(), "");
-    EXPECT_EQ(j.store.fileVersion(), 1);
+    EXPECT_EQ(j.store.fileVersion(), kJournalVersion);
     std::vector<JobRecord> written;
     for (JobKind k : kAllKinds) {
         for (JobOutcome o : kAllOutcomes) {
@@ -280,4 +281,49 @@ TEST(journal_store, exports_the_filtered_records_as_csv) {
     f.since = "bad";
     EXPECT_THROW(exportCsv(j.store, f, j.dir / "out.csv", CsvStyle::Rfc4180), std::runtime_error);
     EXPECT_EQ(readBytes(j.dir / "out.csv"), text) << "a failed export leaves the old file";
+}
+
+TEST(journal_store, a_record_the_server_refuses_is_set_aside_after_a_few_tries_until_written_again) {
+    Journal j;
+    JobRecord bad = at(JobKind::Backup, JobOutcome::Done, 1, "2026-12-01T10:00:00.000+03:00");
+    JobRecord good = at(JobKind::Backup, JobOutcome::Done, 2, "2026-12-01T11:00:00.000+03:00");
+    ASSERT_TRUE(j.store.write(bad));
+    ASSERT_TRUE(j.store.write(good));
+    for (int i = 1; i < kMaxRefusals; ++i) {
+        EXPECT_EQ(j.store.markRefused({{bad.id, bad.revision, "violates check"}}), 1u);
+        EXPECT_EQ(j.store.waitingCount(), 2u) << "tried again until the last refusal";
+    }
+    EXPECT_EQ(j.store.markRefused({{bad.id, bad.revision, "new row violates check constraint"}}), 1u);
+    EXPECT_EQ(j.store.waitingCount(), 1u);
+    RecordFilter waiting;
+    waiting.waitingOnly = true;
+    EXPECT_EQ(ids(j.store.list(waiting)), (std::vector<std::string>{good.id})) << "it does not hold up the rest";
+    EXPECT_EQ(j.store.find(bad.id)->refused, "new row violates check constraint");
+
+    ASSERT_TRUE(j.store.write(bad));  // changed since: tried again
+    EXPECT_EQ(j.store.waitingCount(), 2u);
+    EXPECT_EQ(j.store.find(bad.id)->refused, "");
+    // Many marked in one go; a stale revision is not marked.
+    EXPECT_EQ(j.store.markSent({{bad.id, bad.revision - 1, {}}, {good.id, good.revision, {}}}), 1u);
+    EXPECT_EQ(j.store.waitingCount(), 1u);
+}
+
+TEST(journal_store, a_journal_of_the_first_version_is_brought_up_with_its_records) {
+    Journal j;
+    JobRecord r = at(JobKind::Firmware, JobOutcome::Done, 9, "2026-12-01T10:00:00.000+03:00");
+    ASSERT_TRUE(j.store.write(r));
+    j.store = JournalStore(j.dir / "other.sqlite");  // closed
+    // As the first version left it.
+    ASSERT_EQ(sql(j.path, "DROP INDEX record_waiting; ALTER TABLE record DROP COLUMN sync_refusals; "
+                          "ALTER TABLE record DROP COLUMN sync_problem; "
+                          "CREATE INDEX record_waiting ON record (started_ms) WHERE sync_pending = 1; "
+                          "PRAGMA user_version = 1"),
+              "");
+    JournalStore again(j.path);
+    EXPECT_EQ(again.access(), JournalAccess::Writable) << again.problem();
+    EXPECT_EQ(again.fileVersion(), kJournalVersion);
+    ASSERT_TRUE(again.find(r.id));
+    EXPECT_EQ(again.find(r.id)->serial, 9u);
+    EXPECT_EQ(again.waitingCount(), 1u);
+    EXPECT_EQ(sql(j.path, "PRAGMA user_version"), std::to_string(kJournalVersion));
 }
