@@ -1,11 +1,14 @@
 #include "Screenshots.h"
 
+#include "JournalModel.h"
+#include "JournalWindow.h"
 #include "ParametrsEdit.h"
 #include "Z58main.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QTableView>
 #include <QTimer>
 #include <QTreeView>
 #include <cstdio>
@@ -82,10 +85,25 @@ void ScreenshotDialogs::run(TMainForm& form, TParametersEditForm&) {
                 save(form, "main-after-version.png");
                 editorShown_ = false;
                 form.ReadButtonClick();
-                // Ends also when the read failed and no editor came (its box said why).
+                // Goes on also when the read failed and no editor came (its box said why).
                 whenTrue(&form, [this, &form] { return !form.busy() && (editorDone_ || !editorShown_); },
-                         [this] { QApplication::exit(ok_ && editorShown_ ? 0 : 1); });
+                         [this, &form] { journal(form); });
             });
+        });
+    });
+}
+
+// The journal window with its newest record selected, then the end of the round.
+void ScreenshotDialogs::journal(TMainForm& form) {
+    form.showJournal();
+    JournalWindow* window = form.journalWindow();
+    QTimer::singleShot(kSettleMs, window, [this, window] {
+        if (window->Model->rowCount() > 0)
+            window->Table->selectRow(0);
+        QTimer::singleShot(kSettleMs, window, [this, window] {
+            save(*window, "journal.png");
+            window->close();
+            QApplication::exit(ok_ && editorShown_ ? 0 : 1);
         });
     });
 }

@@ -27,6 +27,7 @@ private:
     // Runs f once ready() holds, checking every few ms with the event loop going on.
     void whenTrue(QObject* context, std::function<bool()> ready, std::function<void()> f);
     bool save(QWidget& w, const QString& name);
+    void journal(TMainForm& form);
     QString folder_;
     bool ok_ = true;
     bool editorShown_ = false;

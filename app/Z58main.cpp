@@ -6,6 +6,8 @@
 #include "Embedded.h"
 #include "ExchangeThread.h"
 #include "InfoJobs.h"
+#include "JournalTexts.h"
+#include "JournalWindow.h"
 #include "ParametrsEdit.h"
 #include "PortListBox.h"
 #include "PortSearchJob.h"
@@ -82,6 +84,10 @@ TMainForm::TMainForm(Dialogs& dialogs)
     OpenFileButton = button(this, "OpenFileButton", "Открыть файл с настройками", 20, 218, 277, 25);
     GetSerialButton = button(this, "GetSerialButton", "Серийный номер", 20, 265, 129, 25);
     GetVersionButton = button(this, "GetVersionButton", "Версия ПО", 168, 265, 129, 25);
+    // The journal: a small button in the free row above the log, so every
+    // other button keeps its place.
+    JournalButton = button(this, "JournalButton", "Журнал работ", 168, 291, 129, 20);
+    JournalButton->setToolTip("Журнал работ с устройствами (Ctrl+J)");
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName("Memo1");
     Memo1->setGeometry(0, 312, 320, 177);
@@ -108,6 +114,7 @@ TMainForm::TMainForm(Dialogs& dialogs)
     setTabOrder(FindPortButton, Memo1);
     setTabOrder(Memo1, GetSerialButton);
     setTabOrder(GetSerialButton, GetVersionButton);
+    setTabOrder(GetVersionButton, JournalButton);
     ReadButton->setFocus();
 
     Timer1 = new QTimer(this);
@@ -189,6 +196,13 @@ TMainForm::TMainForm(Dialogs& dialogs)
     reportAction_->setShortcutContext(Qt::WindowShortcut);
     addAction(reportAction_);
     connect(reportAction_, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [&] { SaveReportClick(); }); });
+    journalAction_ = new QAction("Журнал работ", this);
+    journalAction_->setObjectName("JournalAction");
+    journalAction_->setShortcut(QKeySequence("Ctrl+J"));
+    journalAction_->setShortcutContext(Qt::WindowShortcut);
+    addAction(journalAction_);
+    connect(journalAction_, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [&] { showJournal(); }); });
+    connect(JournalButton, &QPushButton::clicked, journalAction_, &QAction::trigger);
     Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Memo1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         QMenu* menu = Memo1->createStandardContextMenu();
@@ -212,6 +226,9 @@ TMainForm::~TMainForm() {
     // within its limit and the runner's thread is joined before the window's
     // parts it may use are gone.
     runner_.reset();
+    // The journal window reads the store: it goes before the store does.
+    delete journalWindow_;
+    journalWindow_ = nullptr;
 }
 
 jobs::FirmwareJob* TMainForm::firmwareJob() const { return static_cast<jobs::FirmwareJob*>(runner_->job(firmware_)); }
@@ -323,8 +340,43 @@ void TMainForm::FindPortButtonClick() {
 }
 
 void TMainForm::GetSerialButtonClick() {
-    if (CurrentDevice)
-        runner_->start(std::make_shared<jobs::SerialJob>(host_));
+    if (!CurrentDevice)
+        return;
+    auto job = std::make_shared<jobs::SerialJob>(host_);
+    runner_->start(job, [this, job](jobs::Outcome outcome) {
+        if (outcome == jobs::Outcome::Done)
+            serialRead(job->serial());
+    });
+}
+
+void TMainForm::serialRead(std::uint32_t serial) {
+    lastSerial_ = serial;
+    if (journalWindow_)
+        journalWindow_->setThisDevice(serial);
+    // One indexed query of the local file: no exchange, nothing to wait for.
+    const std::optional<journal::SerialHistory> history = journal_.history(serial);
+    addLog(historyLine(history, history ? std::string() : journal_.problem()));
+}
+
+void TMainForm::showJournal() {
+    if (!journalWindow_) {
+        journalWindow_ = new JournalWindow(journal_, dialogs_, this);
+        journalWindow_->openBackup = [this](const std::string& text, std::optional<std::uint32_t> serial) {
+            // As the backup's file would load: its lines ending CR LF.
+            openSettings(joinLinesCrLf(text), serial);
+        };
+        journalWindow_->parameterName = [this](const std::string& key) {
+            const int i = Parameters_->IndexOfKey(key);
+            return i < 0 ? QString() : ui(Parameters_->parameters()[static_cast<size_t>(i)].name).trimmed();
+        };
+    } else {
+        journalWindow_->refresh();
+    }
+    journalWindow_->setThisDevice(lastSerial_);
+    journalWindow_->setWindowState(journalWindow_->windowState() & ~Qt::WindowMinimized);
+    journalWindow_->show();
+    journalWindow_->raise();
+    journalWindow_->activateWindow();
 }
 
 void TMainForm::GetVersionButtonClick() {
@@ -380,10 +432,13 @@ void TMainForm::OpenFileButtonClick() {
     const QString file = dialogs_.openFile(this, kSettingsFileFilter, "txt");
     if (file.isEmpty())
         return;
-    const std::string text = readSettingsFile(file.toStdString());
+    openSettings(readSettingsFile(file.toStdString()), serialOfBackupName(file.toStdString()));
+}
+
+void TMainForm::openSettings(const std::string& text, std::optional<std::uint32_t> fileSerial) {
     Parameters_->LoadSettingsText(text);
     if (ParametersEditForm)
-        ParametersEditForm->setLoadedText(text, {true, serialOfBackupName(file.toStdString())});
+        ParametersEditForm->setLoadedText(text, {true, fileSerial});
     showEditor();
 }
 

@@ -6,6 +6,7 @@
 #include "DeviceInfo.h"
 #include "DeviceInterface.h"
 #include "FirmwareJob.h"
+#include "JournalStore.h"
 #include "ParameterList.h"
 #include "PortClaims.h"
 #include "PortListBox.h"
@@ -16,11 +17,14 @@
 #include "WindowHost.h"
 
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Dialogs;
 class ExchangeThread;
+class JournalWindow;
 class QGroupBox;
 class QAction;
 class QPlainTextEdit;
@@ -51,6 +55,7 @@ public:
     QPushButton* OpenFileButton;
     QPushButton* GetSerialButton;
     QPushButton* GetVersionButton;
+    QPushButton* JournalButton; // below the information buttons, in room the others left free
     QPlainTextEdit* Memo1;
     QProgressBar* SaveProgress;
     QTimer* Timer1;
@@ -62,6 +67,10 @@ public:
     ParameterList* Parameters() { return Parameters_.get(); }
     // Runs every job of this window and the editor on the chosen controller.
     jobs::Runner& runner() { return *runner_; }
+    // This user's service journal, opened once for the whole run.
+    journal::JournalStore& journalStore() { return journal_; }
+    // The journal window, once it was opened; one for the window's life.
+    JournalWindow* journalWindow() const { return journalWindow_; }
     TParametersEditForm* ParametersEditForm = nullptr;
 
     // The carried data the uploads send, checked at start-up.
@@ -80,6 +89,9 @@ public:
     void WaveUpdateButtonClick();
     // Asks where, then gathers the support report and saves it.
     void SaveReportClick();
+    // Shows the journal window (made the first time) with its records read
+    // again, in front.
+    void showJournal();
     void Timer2Timer();
 
     // A device on port, noting its exchanges in the runner's trace.
@@ -104,6 +116,12 @@ private:
     // kept while one runs.
     void updateControls();
     void showEditor();
+    // A settings text (Windows-1251) into the model and the editor, as from a
+    // settings file (of the controller with fileSerial, when it is a backup).
+    void openSettings(const std::string& text, std::optional<std::uint32_t> fileSerial);
+    // A serial number was read: remembered for the journal window, and the
+    // log says what the journal knows of the controller.
+    void serialRead(std::uint32_t serial);
     QString waveCaption() const;
     jobs::FirmwareJob* firmwareJob() const;
     jobs::SoundJob* soundJob() const;
@@ -116,8 +134,13 @@ private:
     ExchangeThread* exchangeThread_;
     std::unique_ptr<TimerPacer> pacer_;
     jobs::PortClaims portClaims_;
+    // Before the runner, whose jobs write their records to it.
+    journal::JournalStore journal_;
     // Goes before everything its jobs and its thread use.
     std::unique_ptr<jobs::Runner> runner_;
     jobs::Runner::RunId firmware_ = 0, sound_ = 0, search_ = 0, report_ = 0;
     QAction* reportAction_;
+    QAction* journalAction_;
+    JournalWindow* journalWindow_ = nullptr;
+    std::optional<std::uint32_t> lastSerial_;
 };
