@@ -134,6 +134,7 @@ TMainForm::TMainForm(Dialogs& dialogs)
     pacer_ = std::make_unique<TimerPacer>(Timer1, Timer2);
     runner_ = std::make_unique<jobs::Runner>(exchangeThread_->makeExecutor(), &portClaims_);
     runner_->setPacer(pacer_.get());
+    runner_->setJournal(&jobJournal_);
     runner_->setGuard([this](const std::function<void()>& step) {
         QWidget* active = QApplication::activeWindow();
         runHandler(dialogs_, active ? active : this, step);

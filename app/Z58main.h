@@ -10,6 +10,7 @@
 #include "ParameterList.h"
 #include "PortClaims.h"
 #include "PortListBox.h"
+#include "JobJournal.h"
 #include "Runner.h"
 #include "SoundJob.h"
 #include "TimerPacer.h"
@@ -136,6 +137,7 @@ private:
     jobs::PortClaims portClaims_;
     // Before the runner, whose jobs write their records to it.
     journal::JournalStore journal_;
+    jobs::JobJournal jobJournal_{journal_, journal::Workplace::here("z58config")};
     // Goes before everything its jobs and its thread use.
     std::unique_ptr<jobs::Runner> runner_;
     jobs::Runner::RunId firmware_ = 0, sound_ = 0, search_ = 0, report_ = 0;

@@ -5,7 +5,6 @@
 // stage's display (1600 x 1200), so windows that size themselves to their
 // screen meet the same room on both.
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QTranslator>
@@ -21,7 +20,9 @@ const char kOffscreenScreen[] =
 
 int main(int argc, char** argv) {
     QByteArray platform = qgetenv("Z58_TEST_PLATFORM");
-    const QString screenFile = QDir::temp().filePath(QString("z58-gui-tests-screen-%1.json").arg(QCoreApplication::applicationPid()));
+    // Relative: the platform's arguments are split at ':', so a Windows path's
+    // drive letter would cut the file name off (and the platform would not start).
+    const QString screenFile = QString("z58-gui-tests-screen-%1.json").arg(QCoreApplication::applicationPid());
     if (platform.isEmpty()) {
         QFile config(screenFile);
         if (config.open(QIODevice::WriteOnly) && config.write(kOffscreenScreen) > 0)
