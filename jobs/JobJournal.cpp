@@ -22,6 +22,8 @@ Recording JobJournal::open(const Job& job, const std::string& port) {
         settle(job, outcome, code, reason, true);
     };
     open_[&job] = std::move(recorder);
+    if (written_)
+        written_();
     return recording;
 }
 
@@ -35,6 +37,8 @@ void JobJournal::settle(const Job& job, journal::JobOutcome outcome, int code, c
         it->second->complete(outcome, noted.code, noted.reason);
     } else
         it->second->complete(outcome, code, reason);
+    if (written_)
+        written_();
     // Said once, where the job's other lines go: the job itself goes on.
     if (const std::string problem = it->second->takeProblem(); tell && !problem.empty())
         job.host().log(std::string(kNotOnRecord) + problem);

@@ -10,6 +10,7 @@
 #include "JobRecorder.h"
 #include "JournalStore.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,6 +32,10 @@ public:
     // The runner, as job has ended (by itself, dropped, or aborted).
     void close(const Job& job);
 
+    // Called after each write of a record (its start and its end), on the
+    // runner's thread: the program's sync worker is told to send it.
+    void setWritten(std::function<void()> written) { written_ = std::move(written); }
+
     journal::JournalStore& store() { return store_; }
     const journal::Workplace& workplace() const { return where_; }
 
@@ -40,6 +45,7 @@ private:
     journal::JournalStore& store_;
     journal::Workplace where_;
     std::map<const Job*, std::unique_ptr<journal::JobRecorder>> open_;
+    std::function<void()> written_;
 };
 
 } // namespace jobs

@@ -6,7 +6,10 @@
 #include "TempDir.h"
 #include "WaitFor.h"
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -172,4 +175,28 @@ TEST_F(CtlJournal, two_runs_recording_at_once_lose_nothing) {
         ofFirst += r.serial == 1u;
     }
     EXPECT_EQ(ofFirst, kRuns);
+}
+
+TEST_F(CtlJournal, with_a_server_that_never_answers_an_upload_ends_as_without_one_and_its_records_wait) {
+    // A listener that takes the connection and says nothing.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(fd, 8), 0);
+    socklen_t n = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &n);
+    ScopedEnv server{"Z58_JOURNAL_SERVER", "host=127.0.0.1 port=" + std::to_string(ntohs(addr.sin_port)) +
+                                               " dbname=z58 user=pc1 sslmode=disable"};
+    EmulatorProcess emu({"--register", "COM7"});
+    const auto fw = ctl({"--port", "COM7", "update-firmware", "--yes", "--no-backup"});
+    EXPECT_EQ(fw.exitCode, 0) << fw.err;
+    EXPECT_NE(fw.err.find("Загрузка закончена."), std::string::npos);
+    const auto sync = ctl({"journal", "sync"});
+    EXPECT_EQ(sync.exitCode, 1);
+    EXPECT_NE(sync.err.find("Ждут отправки: 1: Сервер журнала недоступен"), std::string::npos) << sync.err;
+    EXPECT_EQ(ctl({"journal", "--local", "--csv", "--kind", "firmware"}).out.find(",firmware,done,") != std::string::npos,
+              true);
+    ::close(fd);
 }

@@ -29,7 +29,9 @@ struct Args {
     bool keepOwner = false;        // --keep-owner: the PIN and the phone numbers stay
     // The journal's filters, as typed (checked by the command).
     std::optional<std::string> serial, kind, outcome, since, until;
-    bool csv = false;  // --csv
+    bool csv = false;    // --csv
+    bool local = false;  // --local: this PC's journal, not the server's
+    bool off = false;    // --off
 };
 
 // The keys of --keep and --keep-owner; false (with the message) for a key the
@@ -83,5 +85,8 @@ int diffCommand(const Args& a);
 int sheetCommand(const Args& a);
 int reportCommand(const Args& a);
 int journalCommand(const Args& a);
+// Ends the program with code: at once, without waiting for a journal server
+// that does not answer (what waits is sent by the next sync).
+[[noreturn]] void finish(int code);
 
 } // namespace cli

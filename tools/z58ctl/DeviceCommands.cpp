@@ -10,6 +10,8 @@
 #include "FirmwareJob.h"
 #include "InfoJobs.h"
 #include "JobJournal.h"
+#include "ServerSetting.h"
+#include "SyncWorker.h"
 #include "ParameterList.h"
 #include "PortList.h"
 #include "PortProblem.h"
@@ -22,10 +24,16 @@
 #include "SoundJob.h"
 #include "TerminalHost.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <thread>
 
 namespace cli {
+
+// How long the program may wait at its end for a server that answers to take the last record.
+constexpr std::chrono::milliseconds kLastSendMs{300};
 
 std::unique_ptr<jobs::Runner> openRunner(const Args& a) {
     refreshPortNames(); // a controller plugged in a moment ago has its COMn now
@@ -35,11 +43,45 @@ std::unique_ptr<jobs::Runner> openRunner(const Args& a) {
     return runner;
 }
 
+namespace {
+
+// The records go to the workshop's server while the command runs, when one is set.
+std::unique_ptr<journal::SyncWorker> syncWorker;
+
 jobs::JobJournal& programJournal() {
     // Opened at the first job that is recorded: a quick read never touches the file.
     static journal::JournalStore store;
     static jobs::JobJournal journal(store, journal::Workplace::here("z58ctl"));
+    static const bool syncing = [] {
+        const std::string server = journal::journalServer();
+        if (server.empty() || store.access() != journal::JournalAccess::Writable)
+            return false;
+        syncWorker = std::make_unique<journal::SyncWorker>(store.path(), server);
+        journal.setWritten([] { syncWorker->kick(); });
+        return true;
+    }();
+    (void)syncing;
     return journal;
+}
+
+} // namespace
+
+void finish(int code) {
+    if (syncWorker) {
+        // A server that answers takes the last record in a moment; one that
+        // does not is not waited for: its records wait for the next sync.
+        using Clock = std::chrono::steady_clock;
+        const auto until = Clock::now() + kLastSendMs;
+        while (syncWorker->busy() && syncWorker->last().reached && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (syncWorker->busy()) {
+            std::fflush(stdout);
+            std::fflush(stderr);
+            std::_Exit(code);
+        }
+        syncWorker.reset();
+    }
+    std::exit(code);
 }
 
 int runJob(const Args& a, TerminalHost& host, std::shared_ptr<jobs::Job> job) {

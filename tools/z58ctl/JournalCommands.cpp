@@ -4,6 +4,9 @@
 #include "Cli.h"
 #include "JournalStore.h"
 #include "RecordCsv.h"
+#include "ServerJournal.h"
+#include "ServerSetting.h"
+#include "SyncWorker.h"
 #include "SettingsFile.h"
 #include "Timestamp.h"
 
@@ -17,7 +20,7 @@ namespace {
 
 const char kUsageText[] =
     "z58ctl journal [--serial N] [--kind KIND] [--outcome OUTCOME] [--since DATE] [--until DATE] [--csv] | "
-    "journal show ID | journal backup ID FILE";
+    "journal show ID | journal backup ID FILE | journal server [CONNINFO|--off] | journal sync";
 
 // A serial number as z58ctl prints it, or as the window shows it (signed).
 std::optional<std::uint32_t> parseSerial(const std::string& text) {
@@ -117,10 +120,36 @@ void printTable(const std::vector<journal::JobRecord>& records) {
     }
 }
 
+// The workshop server's records when one is set and answers; none (said why
+// when it did not answer) to read this PC's.
+std::optional<std::vector<journal::JobRecord>> serverRecords(const Args& a, const journal::RecordFilter& filter) {
+    const std::string conninfo = journal::journalServer();
+    if (a.local || conninfo.empty())
+        return std::nullopt;
+    journal::ServerJournal server(conninfo);
+    std::optional<std::vector<journal::JobRecord>> records = server.list(filter);
+    if (!records)
+        err(server.problem() + " Записи этого компьютера:");
+    return records;
+}
+
 int listRecords(const Args& a, journal::JournalStore& store) {
     journal::RecordFilter filter;
     if (!readFilter(a, filter))
         return kUsage;
+    if (std::optional<std::vector<journal::JobRecord>> fromServer = serverRecords(a, filter)) {
+        if (a.csv) {
+            journal::RecordCsv csv(std::cout, journal::CsvStyle::Rfc4180);
+            for (const journal::JobRecord& r : *fromServer)
+                csv.add(r);
+            std::cout.flush();
+        } else if (fromServer->empty()) {
+            err("Записей нет.");
+        } else {
+            printTable(*fromServer);
+        }
+        return kOk;
+    }
     if (a.csv) {
         // Straight to stdout, one record at a time: a large journal needs no memory for it.
         journal::RecordCsv csv(std::cout, journal::CsvStyle::Rfc4180);
@@ -146,9 +175,29 @@ int listRecords(const Args& a, journal::JournalStore& store) {
 }
 
 // The record of id, or of the one record whose id begins so; none (said why) otherwise.
-std::optional<journal::JobRecord> findRecord(journal::JournalStore& store, const std::string& id) {
+std::optional<journal::JobRecord> findRecord(const Args& a, journal::JournalStore& store, const std::string& id) {
     if (std::optional<journal::JobRecord> whole = store.find(id))
         return whole;
+    // Another PC's record: on the workshop's server.
+    if (const std::string conninfo = journal::journalServer(); !a.local && !conninfo.empty()) {
+        journal::ServerJournal server(conninfo);
+        if (std::optional<journal::JobRecord> there = server.find(id))
+            return there;
+        if (!server.problem().empty())
+            err(server.problem());
+        else if (id.size() < 36) {
+            // A beginning of an id: the server's records are searched for it too.
+            if (std::optional<std::vector<journal::JobRecord>> all = server.list({})) {
+                std::vector<std::string> matches;
+                for (const journal::JobRecord& r : *all)
+                    if (r.id.compare(0, id.size(), id) == 0)
+                        matches.push_back(r.id);
+                if (matches.size() == 1)
+                    if (std::optional<journal::JobRecord> found = server.find(matches[0]))
+                        return found;
+            }
+        }
+    }
     std::string lower = id;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     std::vector<std::string> matches;
@@ -174,8 +223,8 @@ void line(const char* name, const std::string& value) {
         std::fputs((std::string(name) + ": " + visible(value, false) + "\n").c_str(), stdout);
 }
 
-int showRecord(journal::JournalStore& store, const std::string& id) {
-    const std::optional<journal::JobRecord> found = findRecord(store, id);
+int showRecord(const Args& a, journal::JournalStore& store, const std::string& id) {
+    const std::optional<journal::JobRecord> found = findRecord(a, store, id);
     if (!found)
         return kFailed;
     const journal::JobRecord& r = *found;
@@ -196,6 +245,7 @@ int showRecord(journal::JournalStore& store, const std::string& id) {
     line("firmware before", r.firmwareBefore);
     line("firmware after", r.firmwareAfter);
     line("series", r.seriesId);
+    line("refused by the server", r.refused);
     if (r.unitNumber)
         line("unit", std::to_string(*r.unitNumber));
     if (!r.changes.empty()) {
@@ -217,8 +267,8 @@ int showRecord(journal::JournalStore& store, const std::string& id) {
     return kOk;
 }
 
-int writeBackup(journal::JournalStore& store, const std::string& id, const std::string& path) {
-    const std::optional<journal::JobRecord> found = findRecord(store, id);
+int writeBackup(const Args& a, journal::JournalStore& store, const std::string& id, const std::string& path) {
+    const std::optional<journal::JobRecord> found = findRecord(a, store, id);
     if (!found)
         return kFailed;
     if (found->backupText.empty()) {
@@ -229,13 +279,75 @@ int writeBackup(journal::JournalStore& store, const std::string& id, const std::
     return fileOperation([&] { writeSettingsFile(path, found->backupText, FileAccess::OwnerOnly); }) ? kOk : kFailed;
 }
 
+int serverCommand(const Args& a) {
+    if (a.positional.size() == 1 && !a.off) {
+        const std::string kept = journal::keptJournalServer(), used = journal::journalServer();
+        std::fputs(((kept.empty() ? std::string("(none)") : kept) + "\n").c_str(), stdout);
+        if (used != kept)
+            err(std::string(journal::kServerEnvironment) + " overrides it: " + used);
+        return kOk;
+    }
+    if (a.off) {
+        if (a.positional.size() != 1) {
+            err(std::string("usage: ") + kUsageText);
+            return kUsage;
+        }
+        return fileOperation([] { journal::keepJournalServer({}); }) ? kOk : kFailed;
+    }
+    const std::string conninfo = a.positional[1];
+    if (const std::string bad = journal::ServerJournal::parseProblem(conninfo); !bad.empty()) {
+        err("Строка подключения неверна: " + bad);
+        return kUsage;
+    }
+    if (journal::ServerJournal::holdsPassword(conninfo)) {
+        err("Пароль в настройках программы не хранится: уберите password= из строки и запишите его в файл "
+            "паролей libpq (~/.pgpass, PGPASSFILE или passfile=).");
+        return kUsage;
+    }
+    if (!fileOperation([&] { journal::keepJournalServer(conninfo); }))
+        return kFailed;
+    if (const std::string warning = journal::ServerJournal::securityWarning(conninfo); !warning.empty())
+        err(warning);
+    journal::ServerJournal server(conninfo);
+    if (!server.connect()) {
+        err(server.problem() + " Строка сохранена: записи ждут, пока сервер не ответит.");
+        return kFailed;
+    }
+    std::fputs("Сервер журнала отвечает.\n", stdout);
+    return kOk;
+}
+
+int syncCommand(journal::JournalStore& store) {
+    const std::string conninfo = journal::journalServer();
+    const std::size_t waiting = store.waitingCount().value_or(0);
+    if (conninfo.empty()) {
+        std::fputs("Отправлено: 0\n", stdout);
+        if (waiting == 0)
+            return kOk;
+        err("Ждут отправки: " + std::to_string(waiting) + ": сервер журнала не задан (z58ctl journal server CONNINFO).");
+        return kFailed;
+    }
+    journal::ServerJournal server(conninfo);
+    const journal::SyncPass pass = journal::syncWaiting(store, server);
+    std::fputs(("Отправлено: " + std::to_string(pass.sent) + "\n").c_str(), stdout);
+    if (pass.waiting == 0 && pass.refused == 0)
+        return kOk;
+    if (pass.refused)
+        err("Сервер не принял записей: " + std::to_string(pass.refused) + ".");
+    err("Ждут отправки: " + std::to_string(pass.waiting) + (pass.problem.empty() ? "." : ": " + pass.problem));
+    return kFailed;
+}
+
 } // namespace
 
 int journalCommand(const Args& a) {
     const std::string sub = a.positional.empty() ? std::string() : a.positional[0];
     const bool filtered = a.serial || a.kind || a.outcome || a.since || a.until || a.csv;
+    if (sub == "server" && a.positional.size() <= 2 && !filtered)
+        return serverCommand(a);
     if ((sub == "show" && a.positional.size() != 2) || (sub == "backup" && a.positional.size() != 3) ||
-        (sub != "show" && sub != "backup" && !sub.empty()) || (!sub.empty() && filtered)) {
+        (sub == "sync" && a.positional.size() != 1) ||
+        (sub != "show" && sub != "backup" && sub != "sync" && !sub.empty()) || (!sub.empty() && filtered)) {
         err(std::string("usage: ") + kUsageText);
         return kUsage;
     }
@@ -245,9 +357,11 @@ int journalCommand(const Args& a) {
         return kFailed;
     }
     if (sub == "show")
-        return showRecord(store, a.positional[1]);
+        return showRecord(a, store, a.positional[1]);
     if (sub == "backup")
-        return writeBackup(store, a.positional[1], a.positional[2]);
+        return writeBackup(a, store, a.positional[1], a.positional[2]);
+    if (sub == "sync")
+        return syncCommand(store);
     return listRecords(a, store);
 }
 

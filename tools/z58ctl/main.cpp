@@ -106,6 +106,10 @@ const char kHelp[] =
     "                         OUTCOME done, failed, declined, interrupted; DATE YYYY-MM-DD, both included\n"
     "  journal show ID        one record whole (ID or a unique beginning of it)\n"
     "  journal backup ID FILE write the backup a record holds as a settings file (exit 1: it holds none)\n"
+    "                         (these read the workshop's server when one is set; --local: this PC's journal)\n"
+    "  journal server [CONNINFO|--off]  the workshop's server (a libpq connection string, no password:\n"
+    "                         libpq's password file holds it), checked at once; --off: this PC only\n"
+    "  journal sync           send the records that wait now (exit 1: some still wait, and why)\n"
     "\n"
     "\n"
     "Values are positional: a value that begins with '-' is taken as it stands; '--'\n"
@@ -192,6 +196,10 @@ int main(int argc, char** rawArgv) {
             filter = argv[++i];
         } else if (a == "--csv") {
             args.csv = true;
+        } else if (a == "--local") {
+            args.local = true;
+        } else if (a == "--off") {
+            args.off = true;
         } else if (command.empty()) {
             cli::err("unknown option " + a + "; see z58ctl --help");
             return cli::kUsage;
@@ -206,5 +214,5 @@ int main(int argc, char** rawArgv) {
         cli::err(command.empty() ? "no command; see z58ctl --help" : "unknown command " + command + "; see z58ctl --help");
         return cli::kUsage;
     }
-    return it->second(args);
+    cli::finish(it->second(args));
 }

@@ -1,0 +1,108 @@
+#include "SyncWorker.h"
+
+namespace journal {
+
+SyncPass syncWaiting(JournalStore& store, ServerJournal& server, std::size_t batch) {
+    SyncPass pass;
+    RecordFilter waiting;
+    waiting.waitingOnly = true;
+    waiting.limit = batch;
+    for (;;) {
+        std::vector<JobRecord> records = store.list(waiting);
+        if (records.empty()) {
+            if (!store.problem().empty())
+                pass.problem = store.problem();
+            break;
+        }
+        // A list leaves the backup texts out: the server keeps them too.
+        for (JobRecord& r : records)
+            if (!r.backupFile.empty())
+                if (std::optional<JobRecord> whole = store.find(r.id))
+                    r.backupText = std::move(whole->backupText);
+        const std::vector<SentRecord> result = server.send(records);
+        std::vector<JournalStore::SentMark> sent, refused;
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (result[i].delivery == Delivery::Stored)
+                sent.push_back({records[i].id, records[i].revision, {}});
+            else if (result[i].delivery == Delivery::Refused)
+                refused.push_back({records[i].id, records[i].revision, result[i].reason});
+        }
+        pass.reached = pass.reached || server.connected();
+        const std::size_t marked = store.markSent(sent);
+        pass.sent += marked;
+        if (!refused.empty()) {
+            store.markRefused(refused);
+            pass.refused += refused.size();
+            pass.problem = "сервер не принял запись: " + refused.back().reason;
+        }
+        if (sent.size() + refused.size() < records.size()) {
+            pass.problem = server.problem();
+            break;
+        }
+        // Only what moved on: a batch of refusals is tried again next pass.
+        if (marked == 0 || records.size() < batch)
+            break;
+    }
+    pass.waiting = store.waitingCount().value_or(0);
+    if (pass.waiting == 0 && pass.refused == 0)
+        pass.problem.clear();
+    return pass;
+}
+
+SyncWorker::SyncWorker(std::string journalPath, std::string conninfo, std::chrono::milliseconds period)
+    : path_(std::move(journalPath)), conninfo_(std::move(conninfo)), period_(period), thread_([this] { loop(); }) {}
+
+SyncWorker::~SyncWorker() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void SyncWorker::kick() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        kicked_ = true;
+    }
+    wake_.notify_all();
+}
+
+SyncPass SyncWorker::last() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return last_;
+}
+
+bool SyncWorker::busy() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return busy_ || kicked_;
+}
+
+std::size_t SyncWorker::passes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return passes_;
+}
+
+void SyncWorker::loop() {
+    // Both its own: the store's other users and the server never wait on this thread.
+    JournalStore store(path_);
+    ServerJournal server(conninfo_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait_for(lock, period_, [this] { return stop_ || kicked_; });
+        if (stop_)
+            return;
+        kicked_ = false;
+        busy_ = true;
+        lock.unlock();
+        const SyncPass pass = syncWaiting(store, server);
+        lock.lock();
+        busy_ = false;
+        last_ = pass;
+        ++passes_;
+        wake_.notify_all();
+    }
+}
+
+} // namespace journal
