@@ -248,7 +248,11 @@ bool ServerJournal::connect() {
         problem_ = "Строка подключения к серверу журнала неверна: " + bad;
         return false;
     }
-    impl_->conn = PQconnectdb(bounded(conninfo_).c_str());
+    std::string info = bounded(conninfo_);
+    if (!password_.empty())
+        info += " password=" + quoted(password_);
+    impl_->conn = PQconnectdb(info.c_str());
+    needsPassword_ = PQstatus(impl_->conn) != CONNECTION_OK && PQconnectionNeedsPassword(impl_->conn);
     if (PQstatus(impl_->conn) != CONNECTION_OK) {
         problem_ = "Сервер журнала недоступен: " + trimmed(PQerrorMessage(impl_->conn));
         impl_->drop();

@@ -43,6 +43,11 @@ public:
     // none (when this role may). False with problem() when it cannot.
     bool connect();
     bool connected() const;
+    // The last connect failed for want of a password (none in libpq's
+    // password file): the window asks for one.
+    bool needsPassword() const { return needsPassword_; }
+    // A password for this object's connections, kept in memory only.
+    void setPassword(std::string password) { password_ = std::move(password); }
     void disconnect();
     // Why the last call failed, for the user (UTF-8); empty after one that worked.
     const std::string& problem() const { return problem_; }
@@ -71,7 +76,8 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
-    std::string conninfo_, problem_;
+    std::string conninfo_, problem_, password_;
+    bool needsPassword_ = false;
 };
 
 // The shipped SQL that makes the server's tables (what the program runs itself).

@@ -49,59 +49,65 @@ SyncPass syncWaiting(JournalStore& store, ServerJournal& server, std::size_t bat
     return pass;
 }
 
-SyncWorker::SyncWorker(std::string journalPath, std::string conninfo, std::chrono::milliseconds period)
-    : path_(std::move(journalPath)), conninfo_(std::move(conninfo)), period_(period), thread_([this] { loop(); }) {}
+SyncWorker::SyncWorker(std::string journalPath, std::string conninfo, std::chrono::milliseconds period,
+                       std::string password)
+    : thread_(loop, state_, std::move(journalPath), std::move(conninfo), period, std::move(password)) {}
 
 SyncWorker::~SyncWorker() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    state_->stop = true;
+    const bool inFlight = state_->busy;
+    lock.unlock();
+    state_->wake.notify_all();
+    if (inFlight)
+        thread_.detach();
+    else
+        thread_.join();
 }
 
 void SyncWorker::kick() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        kicked_ = true;
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->kicked = true;
     }
-    wake_.notify_all();
+    state_->wake.notify_all();
 }
 
 SyncPass SyncWorker::last() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return last_;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->last;
 }
 
 bool SyncWorker::busy() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return busy_ || kicked_;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->busy || state_->kicked;
 }
 
 std::size_t SyncWorker::passes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return passes_;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->passes;
 }
 
-void SyncWorker::loop() {
+void SyncWorker::loop(std::shared_ptr<State> state, std::string path, std::string conninfo,
+                      std::chrono::milliseconds period, std::string password) {
     // Both its own: the store's other users and the server never wait on this thread.
-    JournalStore store(path_);
-    ServerJournal server(conninfo_);
-    std::unique_lock<std::mutex> lock(mutex_);
+    JournalStore store(path);
+    ServerJournal server(conninfo);
+    server.setPassword(std::move(password));
+    std::unique_lock<std::mutex> lock(state->mutex);
     for (;;) {
-        wake_.wait_for(lock, period_, [this] { return stop_ || kicked_; });
-        if (stop_)
+        state->wake.wait_for(lock, period, [&] { return state->stop || state->kicked; });
+        if (state->stop)
             return;
-        kicked_ = false;
-        busy_ = true;
+        state->kicked = false;
+        state->busy = true;
         lock.unlock();
         const SyncPass pass = syncWaiting(store, server);
         lock.lock();
-        busy_ = false;
-        last_ = pass;
-        ++passes_;
-        wake_.notify_all();
+        state->busy = false;
+        state->last = pass;
+        ++state->passes;
+        state->wake.notify_all();
     }
 }
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,9 +34,12 @@ class SyncWorker {
 public:
     // The journal at journalPath, the server of conninfo; a pass at once, then
     // every period and whenever kicked.
+    // password: one the user typed (kept in memory only), or none.
     SyncWorker(std::string journalPath, std::string conninfo,
-               std::chrono::milliseconds period = std::chrono::seconds(30));
-    // Stops after the call in flight (bounded by the server's time-outs).
+               std::chrono::milliseconds period = std::chrono::seconds(30), std::string password = {});
+    // Stops it: at once when idle; a pass in flight is left to end by itself
+    // (within the server's time-outs) on its own thread, which nobody waits for,
+    // so closing a window or ending z58ctl never waits on a server.
     ~SyncWorker();
     SyncWorker(const SyncWorker&) = delete;
     SyncWorker& operator=(const SyncWorker&) = delete;
@@ -49,15 +53,18 @@ public:
     std::size_t passes() const;
 
 private:
-    void loop();
+    // Shared with the thread, which may outlive this object.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool stop = false, kicked = true, busy = false;
+        std::size_t passes = 0;
+        SyncPass last;
+    };
+    static void loop(std::shared_ptr<State> state, std::string path, std::string conninfo,
+                     std::chrono::milliseconds period, std::string password);
 
-    std::string path_, conninfo_;
-    std::chrono::milliseconds period_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stop_ = false, kicked_ = true, busy_ = false;
-    std::size_t passes_ = 0;
-    SyncPass last_;
+    std::shared_ptr<State> state_ = std::make_shared<State>();
     std::thread thread_;
 };
 

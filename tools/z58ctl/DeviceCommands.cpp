@@ -74,11 +74,6 @@ void finish(int code) {
         const auto until = Clock::now() + kLastSendMs;
         while (syncWorker->busy() && syncWorker->last().reached && Clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (syncWorker->busy()) {
-            std::fflush(stdout);
-            std::fflush(stderr);
-            std::_Exit(code);
-        }
         syncWorker.reset();
     }
     std::exit(code);
