@@ -6,7 +6,10 @@
 #include "JournalStore.h"
 #include "ServerJournal.h"
 #include "SyncWorker.h"
+#include "EmulatorProcess.h"
+#include "RunProgram.h"
 #include "TempDir.h"
+#include "WaitFor.h"
 
 #include <libpq-fe.h>
 
@@ -279,4 +282,35 @@ TEST_F(ServerTest, the_programs_role_reads_adds_and_updates_but_cannot_delete_or
     EXPECT_NE(sqlAs("pc1", "z58", "DROP TABLE z58_record").find("must be owner"), std::string::npos);
     EXPECT_EQ(sqlAs("pc1", "z58", "UPDATE z58_record SET reason = 'checked'" + of), "");
     EXPECT_EQ(count("id = '" + r.id + "' AND pc = 'PC-RIGHTS'"), "1");
+}
+
+// z58ctl on two PCs (two data folders) sharing the server.
+TEST_F(ServerTest, z58ctl_on_two_pcs_shares_records_and_a_backup_through_the_server) {
+    const std::string server = conninfo();
+    auto ctl = [](std::vector<std::string> args) { return runProgram(Z58CTL_PATH, std::move(args)); };
+    ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
+    ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
+    ProgramResult r;
+    {
+        ScopedEnv first{"XDG_DATA_HOME", dir / "pc1"};
+        EXPECT_EQ(ctl({"journal", "server", server + " password=secret"}).exitCode, 2) << "no password kept";
+        r = ctl({"journal", "server", server});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "") << "verify-full on this PC: no caution";
+        EmulatorProcess emu({"--register", "COM7", "--serial", "8800", "--settings-text", "MicLevel=11\\n"});
+        ASSERT_EQ(ctl({"--port", "COM7", "backup"}).exitCode, 0);
+        r = ctl({"journal", "sync"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(ctl({"journal", "sync"}).out, "Отправлено: 0\n") << "nothing waits";
+    }
+    ScopedEnv second{"XDG_DATA_HOME", dir / "pc2"};
+    ScopedEnv env{"Z58_JOURNAL_SERVER", server};
+    r = ctl({"journal", "--csv", "--serial", "8800"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_NE(r.out.find(",8800,"), std::string::npos) << "the first PC's record, seen from the second: " << r.out;
+    const std::string id = r.out.substr(r.out.find('\n') + 1, 36);
+    ASSERT_EQ(ctl({"journal", "backup", id, dir / "restored.txt"}).exitCode, 0);
+    EXPECT_EQ(readWhole(dir / "restored.txt"), "MicLevel=11\r\n");
+    EXPECT_EQ(ctl({"journal", "--local", "--csv", "--serial", "8800"}).out.find(",8800,"), std::string::npos)
+        << "not on this PC";
 }
