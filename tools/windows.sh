@@ -105,7 +105,8 @@ for suite in "${suites[@]}"; do
     else
         status=FAILED
         failed=$((failed + 1))
-        grep -v -E '^(z58emu:|This plugin does not support)' "$WORK/$suite.log" | tail -n 80
+        # A suite that dies before its first line must still reach the summary.
+        grep -v -E '^(z58emu:|This plugin does not support)' "$WORK/$suite.log" | tail -n 80 || true
     fi
     grep -E '^\[  (PASSED|FAILED) ' "$WORK/$suite.log" | sed 's/^/   /' || true
     grep -E '^\[  SKIPPED \] [A-Za-z_0-9]+\.[A-Za-z_0-9]+ \(' "$WORK/$suite.log" | sed 's/^/   /' || true
@@ -125,7 +126,7 @@ if [ "$gui" = ON ]; then
         echo "== gui_tests DisplayScale at $dpi dpi (Wine, windows platform)"
         wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
         wineserver -k 2>/dev/null || true # the DPI is read when Wine starts anew
-        if DISPLAY=:95 Z58_TEST_PLATFORM=windows wine "$WIN/tests/gui_tests.exe" --gtest_filter='DisplayScale.*' \
+        if DISPLAY=:95 Z58_TEST_PLATFORM=windows Z58_EMU_BROKER="$broker_win" wine "$WIN/tests/gui_tests.exe" --gtest_filter='DisplayScale.*' \
                > "$WORK/scale-$dpi.log" 2>&1; then
             echo "   ok"
         else
