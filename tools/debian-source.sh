@@ -30,7 +30,9 @@ APT::Sandbox::User "root";
 EOF
 export APT_CONFIG="$APT/apt.conf"
 apt-get update -qq >&2
-if ! apt-cache showsrc "$PACKAGE" 2>/dev/null | grep -qx "Version: $VERSION"; then
+# grep reads the whole list: with -q its early exit would kill apt-cache with
+# SIGPIPE and, under pipefail, fail the check for a version that is there.
+if ! apt-cache showsrc "$PACKAGE" 2>/dev/null | grep -x "Version: $VERSION" >/dev/null; then
     echo "debian-source: $PACKAGE $VERSION is not in the archives the apt sources name" >&2
     echo "debian-source: they have: $(apt-cache showsrc "$PACKAGE" 2>/dev/null | sed -n 's/^Version: //p' | tr '\n' ' ')" >&2
     exit 1

@@ -86,10 +86,7 @@ WORK=$(mktemp -d "$CACHE/libpq-build.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 
 log "fetching postgresql-15 $PG_SOURCE_VERSION sources"
-# As in openssl-mingw.sh: debian-source.sh's version check must read the whole
-# list (the pinned version is not the last one listed).
-dsc=$(bash <(sed 's/| grep -qx /| grep -x >\/dev\/null /' "$(dirname "$0")/debian-source.sh") \
-    "$WORK" postgresql-15 "$PG_SOURCE_VERSION")
+dsc=$("$(dirname "$0")/debian-source.sh" "$WORK" postgresql-15 "$PG_SOURCE_VERSION")
 # dpkg-source applies Debian's patches (the security fixes among them).
 dpkg-source -x "$dsc" "$WORK/src" >"$WORK/unpack.log" 2>&1 ||
     { cat "$WORK/unpack.log" >&2; exit 1; }

@@ -69,12 +69,7 @@ WORK=$(mktemp -d "$CACHE/openssl-build.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 
 log "fetching openssl $OPENSSL_SOURCE_VERSION sources"
-# debian-source.sh checks the version with `apt-cache showsrc | grep -q` under
-# pipefail: when the pinned version is not the last one listed (here it sits
-# between two newer ones), grep's early exit kills apt-cache with SIGPIPE and
-# the check fails although the version is there. Run it so grep reads it all.
-dsc=$(bash <(sed 's/| grep -qx /| grep -x >\/dev\/null /' "$(dirname "$0")/debian-source.sh") \
-    "$WORK" openssl "$OPENSSL_SOURCE_VERSION")
+dsc=$("$(dirname "$0")/debian-source.sh" "$WORK" openssl "$OPENSSL_SOURCE_VERSION")
 # dpkg-source applies Debian's patches (the security fixes among them).
 dpkg-source -x "$dsc" "$WORK/src" >"$WORK/unpack.log" 2>&1 ||
     { cat "$WORK/unpack.log" >&2; exit 1; }

@@ -29,7 +29,9 @@ toolchain=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake")
                               -DQT_CHAINLOAD_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake")
 # The journal's store needs SQLite; Debian has none for mingw (tools/sqlite-mingw.sh).
 sqlite=$("$ROOT/tools/sqlite-mingw.sh") || { echo "!! SQLite for mingw could not be built" >&2; exit 1; }
-cmake -S "$ROOT" -B "$WIN" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DZ58_SQLITE_ROOT="$sqlite" \
+# The workshop server's client: libpq with OpenSSL, static (tools/libpq-mingw.sh).
+pq=$("$ROOT/tools/libpq-mingw.sh") || { echo "!! libpq for mingw could not be built" >&2; exit 1; }
+cmake -S "$ROOT" -B "$WIN" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DZ58_SQLITE_ROOT="$sqlite" -DZ58_PQ_ROOT="$pq" \
     -DZ58_GEN_RESOURCES="$NATIVE/resources/gen_resources" -DZ58_BUILD_GUI=$gui -DZ58_BUILD_BENCH=OFF >/dev/null
 cmake --build "$WIN" -j"$(nproc)"
 
