@@ -55,6 +55,7 @@ unset DISPLAY
 WORK=$(mktemp -d)
 pids=()
 cleanup() {
+    sh "$ROOT/tests/journal/pg_server.sh" stop "$WORK/pg" 2>/dev/null || true
     touch "$WORK/broker/quit" 2>/dev/null || true
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
@@ -94,14 +95,19 @@ mkdir -p "$WORK/broker"
 pids+=($!)
 broker_win="Z:${WORK//\//\\}\\broker"
 
-suites=(link_tests params_tests device_tests jobs_tests journal_tests windows_tests)
+# The journal's server tests talk to a throwaway PostgreSQL on 127.0.0.1 (the
+# Linux tests' own fixture), with the folder named as Wine sees it.
+sh "$ROOT/tests/journal/pg_server.sh" start "$WORK/pg" >/dev/null
+pg_win="Z:$WORK/pg"
+
+suites=(link_tests params_tests device_tests jobs_tests journal_tests journal_server_tests windows_tests)
 [ "$gui" = ON ] && suites+=(gui_tests)
 total=0
 failed=0
 for suite in "${suites[@]}"; do
     exe="$WIN/tests/$suite.exe"
     echo "== $suite (Wine)"
-    if Z58_WIN_PORT=COM17 Z58_WIN_SILENT_PORT=COM18 Z58_WIN_STRAY_PORT=COM19 Z58_EMU_BROKER="$broker_win" \
+    if Z58_WIN_PORT=COM17 Z58_WIN_SILENT_PORT=COM18 Z58_WIN_STRAY_PORT=COM19 Z58_EMU_BROKER="$broker_win" Z58_TEST_PG="$pg_win" \
        QT_QPA_PLATFORM=offscreen wine "$exe" > "$WORK/$suite.log" 2>&1; then
         status=ok
     else

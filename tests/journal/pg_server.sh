@@ -3,7 +3,8 @@
 #   pg_server.sh start DIR    a cluster in DIR (made by an unprivileged user:
 #                             initdb refuses root), on a free port of
 #                             127.0.0.1, TLS on with a certificate made here;
-#                             writes DIR/port, DIR/root.crt and DIR/pgpass
+#                             writes DIR/port, DIR/root.crt, DIR/pgpass and
+#                             DIR/other.crt (another server's certificate)
 #   pg_server.sh stop DIR     stops it (at once) and removes DIR
 #   pg_server.sh pause DIR    stops it, keeping its files (a server restarted)
 #   pg_server.sh resume DIR   starts it again on the same port
@@ -20,14 +21,22 @@ RUNAS=nobody
 as_user() {
     if [ "$(id -u)" -eq 0 ]; then runuser -u "$RUNAS" -- "$@"; else "$@"; fi
 }
-ctl() { as_user "$PGBIN/pg_ctl" -D "$DIR/cluster" -l "$DIR/server.log" -w -t 60 "$@"; }
-psql_admin() { as_user psql -X -q -v ON_ERROR_STOP=1 -h "$DIR/sock" -p "$(cat "$DIR/port")" -U admin "$@"; }
+# The server's own files live in a folder of /tmp the unprivileged user can
+# reach (DIR may sit below a folder only root may enter); DIR says where.
+server_dir() { cat "$DIR/server-dir"; }
+ctl() { as_user "$PGBIN/pg_ctl" -D "$(server_dir)/cluster" -l "$(server_dir)/server.log" -w -t 60 "$@"; }
+psql_admin() { as_user psql -X -q -v ON_ERROR_STOP=1 -h "$(server_dir)/sock" -p "$(cat "$DIR/port")" -U admin "$@"; }
 
 case "$cmd" in
 start)
     [ -x "$PGBIN/initdb" ] || { echo "pg_server: $PGBIN/initdb missing (package postgresql-15)" >&2; exit 1; }
+    [ -f "$DIR/server-dir" ] && "$0" stop "$DIR" 2>/dev/null
     rm -rf "$DIR"
-    mkdir -p "$DIR/sock"
+    mkdir -p "$DIR"
+    S=$(mktemp -d /tmp/z58-pg.XXXXXX)
+    chmod 755 "$S"
+    echo "$S" > "$DIR/server-dir"
+    mkdir -p "$S/sock"
     # The port: one nobody answers on now.
     port=""
     for _ in $(seq 200); do
@@ -38,25 +47,28 @@ start)
     echo "$port" > "$DIR/port"
     openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=localhost" \
         -addext "subjectAltName=DNS:localhost,IP:127.0.0.1" \
-        -keyout "$DIR/server.key" -out "$DIR/root.crt" >/dev/null 2>&1
-    cp "$DIR/root.crt" "$DIR/server.crt"
-    echo admin-pw > "$DIR/adminpw"
-    [ "$(id -u)" -eq 0 ] && chown -R "$RUNAS" "$DIR"
-    chmod 600 "$DIR/server.key"
-    as_user "$PGBIN/initdb" -D "$DIR/cluster" -U admin --pwfile="$DIR/adminpw" -A scram-sha-256 \
+        -keyout "$S/server.key" -out "$S/server.crt" >/dev/null 2>&1
+    cp "$S/server.crt" "$DIR/root.crt"
+    # Some other server's, for a client that must refuse this one.
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=localhost" \
+        -keyout "$DIR/other.key" -out "$DIR/other.crt" >/dev/null 2>&1
+    echo admin-pw > "$S/adminpw"
+    [ "$(id -u)" -eq 0 ] && chown -R "$RUNAS" "$S"
+    chmod 600 "$S/server.key"
+    as_user "$PGBIN/initdb" -D "$S/cluster" -U admin --pwfile="$S/adminpw" -A scram-sha-256 \
         --auth-local=trust -E UTF8 --locale=C.UTF-8 >"$DIR/initdb.log" 2>&1 ||
         { cat "$DIR/initdb.log" >&2; exit 1; }
-    cat >> "$DIR/cluster/postgresql.conf" <<CONF
+    cat >> "$S/cluster/postgresql.conf" <<CONF
 port = $port
 listen_addresses = '127.0.0.1'
-unix_socket_directories = '$DIR/sock'
+unix_socket_directories = '$S/sock'
 ssl = on
-ssl_cert_file = '$DIR/server.crt'
-ssl_key_file = '$DIR/server.key'
+ssl_cert_file = '$S/server.crt'
+ssl_key_file = '$S/server.key'
 max_connections = 120
 fsync = off
 CONF
-    cat > "$DIR/cluster/pg_hba.conf" <<HBA
+    cat > "$S/cluster/pg_hba.conf" <<HBA
 local all all trust
 host all all 127.0.0.1/32 scram-sha-256
 HBA
@@ -78,8 +90,6 @@ PSQL
         echo "localhost:$port:*:pc1:pc1-pw"
     } > "$DIR/pgpass"
     chmod 600 "$DIR/pgpass"
-    [ "$(id -u)" -eq 0 ] && chown root "$DIR/pgpass"
-    chmod 755 "$DIR"
     echo "pg_server: up on 127.0.0.1:$port ($DIR)"
     ;;
 pause)
@@ -89,7 +99,10 @@ resume)
     ctl start >/dev/null
     ;;
 stop)
-    [ -d "$DIR/cluster" ] && { ctl stop -m immediate >/dev/null 2>&1 || true; }
+    if [ -f "$DIR/server-dir" ]; then
+        ctl stop -m immediate >/dev/null 2>&1 || true
+        rm -rf "$(server_dir)"
+    fi
     rm -rf "$DIR"
     ;;
 *)
