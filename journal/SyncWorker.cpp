@@ -1,6 +1,14 @@
 #include "SyncWorker.h"
 
+#include <atomic>
+
 namespace journal {
+
+namespace {
+std::atomic<int> leftPasses{0};
+} // namespace
+
+int SyncWorker::leftRunning() { return leftPasses.load(); }
 
 SyncPass syncWaiting(JournalStore& store, ServerJournal& server, std::size_t batch) {
     SyncPass pass;
@@ -57,6 +65,10 @@ SyncWorker::~SyncWorker() {
     std::unique_lock<std::mutex> lock(state_->mutex);
     state_->stop = true;
     const bool inFlight = state_->busy;
+    if (inFlight) {
+        state_->left = true;
+        ++leftPasses;
+    }
     lock.unlock();
     state_->wake.notify_all();
     if (inFlight)
@@ -90,25 +102,35 @@ std::size_t SyncWorker::passes() const {
 
 void SyncWorker::loop(std::shared_ptr<State> state, std::string path, std::string conninfo,
                       std::chrono::milliseconds period, std::string password) {
-    // Both its own: the store's other users and the server never wait on this thread.
-    JournalStore store(path);
-    ServerJournal server(conninfo);
-    server.setPassword(std::move(password));
-    std::unique_lock<std::mutex> lock(state->mutex);
-    for (;;) {
-        state->wake.wait_for(lock, period, [&] { return state->stop || state->kicked; });
-        if (state->stop)
-            return;
-        state->kicked = false;
-        state->busy = true;
-        lock.unlock();
-        const SyncPass pass = syncWaiting(store, server);
-        lock.lock();
-        state->busy = false;
-        state->last = pass;
-        ++state->passes;
-        state->wake.notify_all();
+    bool left = false;
+    {
+        // Both its own: the store's other users and the server never wait on this thread.
+        JournalStore store(path);
+        ServerJournal server(conninfo);
+        server.setPassword(std::move(password));
+        std::unique_lock<std::mutex> lock(state->mutex);
+        for (;;) {
+            state->wake.wait_for(lock, period, [&] { return state->stop || state->kicked; });
+            if (state->stop)
+                break;
+            state->kicked = false;
+            state->busy = true;
+            lock.unlock();
+            const SyncPass pass = syncWaiting(store, server);
+            lock.lock();
+            if (state->left) {
+                left = true;
+                break;
+            }
+            state->busy = false;
+            state->last = pass;
+            ++state->passes;
+            state->wake.notify_all();
+        }
     }
+    // Counted down only once its connections are closed.
+    if (left)
+        --leftPasses;
 }
 
 } // namespace journal

@@ -51,13 +51,18 @@ public:
     bool busy() const;
     // Passes done so far.
     std::size_t passes() const;
+    // Passes left to end on their own (their worker was destroyed while they
+    // ran). The program must then end without running the libraries' exit
+    // code under them (std::_Exit after flushing): what they did not send
+    // waits in the journal, which is on disk.
+    static int leftRunning();
 
 private:
     // Shared with the thread, which may outlive this object.
     struct State {
         std::mutex mutex;
         std::condition_variable wake;
-        bool stop = false, kicked = true, busy = false;
+        bool stop = false, kicked = true, busy = false, left = false;
         std::size_t passes = 0;
         SyncPass last;
     };

@@ -75,6 +75,12 @@ void finish(int code) {
         while (syncWorker->busy() && syncWorker->last().reached && Clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         syncWorker.reset();
+        // A pass still talking to a server that does not answer: the exit
+        // handlers of its libraries must not run under it.
+        if (journal::SyncWorker::leftRunning() > 0) {
+            std::fflush(nullptr);
+            std::_Exit(code);
+        }
     }
     std::exit(code);
 }
