@@ -97,13 +97,18 @@ void ScreenshotDialogs::run(TMainForm& form, TParametersEditForm&) {
 void ScreenshotDialogs::journal(TMainForm& form) {
     form.showJournal();
     JournalWindow* window = form.journalWindow();
-    QTimer::singleShot(kSettleMs, window, [this, window] {
-        if (window->Model->rowCount() > 0)
-            window->Table->selectRow(0);
+    // With a workshop server set, its records (or why not) first.
+    whenTrue(window, [window] { return !window->waiting(); }, [this, window] {
         QTimer::singleShot(kSettleMs, window, [this, window] {
-            save(*window, "journal.png");
-            window->close();
-            QApplication::exit(ok_ && editorShown_ ? 0 : 1);
+            if (window->Model->rowCount() > 0)
+                window->Table->selectRow(0);
+            whenTrue(window, [window] { return !window->waiting(); }, [this, window] {
+                QTimer::singleShot(kSettleMs, window, [this, window] {
+                    save(*window, "journal.png");
+                    window->close();
+                    QApplication::exit(ok_ && editorShown_ ? 0 : 1);
+                });
+            });
         });
     });
 }
