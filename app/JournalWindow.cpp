@@ -89,6 +89,7 @@ JournalWindow::JournalWindow(journal::JournalStore& store, WorkshopServer& serve
                            "host=journal.example dbname=z58 user=pc1 sslmode=verify-full sslrootcert=C:/z58/root.crt\n"
                            "Пароль — в файле паролей libpq, не здесь. Пустая строка: журнал только на этом компьютере.");
     ServerEdit->setClearButtonEnabled(true);
+    ServerEdit->setCursorPosition(0); // the host first, where a long string begins
     CheckButton = new QPushButton("Проверить", this);
     CheckButton->setObjectName("CheckButton");
     CheckButton->setToolTip("Сохранить строку и подключиться к серверу журнала");
@@ -287,7 +288,7 @@ void JournalWindow::setThisDevice(std::optional<std::uint32_t> serial) {
 
 void JournalWindow::refresh() { applyFilter(); }
 
-bool JournalWindow::waiting() const { return checking_ || Model->loading() || exporting_; }
+bool JournalWindow::waiting() const { return checking_ || Model->loading() || exporting_ || finding_; }
 
 void JournalWindow::applyFilter(bool askServer) {
     journal::RecordFilter f;
@@ -343,11 +344,12 @@ void JournalWindow::serverChanged() {
     // What was asked of the last server goes unanswered.
     Model->forgetServer();
     ++find_;
-    exporting_ = false;
+    exporting_ = finding_ = false;
     if (ownChange_)
         return;
     checking_ = false;
     ServerEdit->setText(QString::fromStdString(server_.conninfo()));
+    ServerEdit->setCursorPosition(0);
     applyFilter();
 }
 
@@ -434,9 +436,10 @@ void JournalWindow::startCheck(const std::string& conninfo, const std::string& p
                     return;
                 }
                 showStatus(QString::fromStdString(c.problem + kSavedWaiting), true);
+                if (c.needsPassword)
+                    asked_.insert(conninfo); // asked here, not again by the read that follows
                 Model->setServerProblem(c.problem, c.needsPassword);
                 if (c.needsPassword) {
-                    asked_.insert(conninfo);
                     askPassword();
                 } else if (!password.empty()) {
                     // Not kept unless a connection took it: the next check asks again.
@@ -482,6 +485,7 @@ void JournalWindow::showSelected() {
     const journal::JobRecord* listed = Model->record(Table->currentIndex().row());
     selected_.reset();
     const unsigned find = ++find_;
+    finding_ = false;
     OpenBackupButton->setEnabled(false);
     if (!listed) {
         Details->setPlainText(QString());
@@ -505,6 +509,7 @@ void JournalWindow::showSelected() {
     if (listed->backupFile.empty())
         return;
     Details->appendPlainText("Резервная копия читается с сервера журнала…");
+    finding_ = true;
     const std::string id = listed->id;
     using Found = std::pair<std::optional<journal::JobRecord>, std::string>;
     server_.queries()->run<Found>(
@@ -516,6 +521,7 @@ void JournalWindow::showSelected() {
         [this, find](Found found) {
             if (find != find_)
                 return;
+            finding_ = false;
             if (!found.first) {
                 Details->setPlainText(recordDetails(*selected_, parameterName) + "\n" +
                                       QString::fromStdString(found.second.empty() ? "Записи больше нет на сервере журнала."

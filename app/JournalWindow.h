@@ -68,7 +68,7 @@ public:
     void CheckClick();
     void OpenBackupClick();
     void ExportClick();
-    // A check of the server, or a read of its records, is under way.
+    // A check of the server, a read of its records or of the selected one's backup, or an export is under way.
     bool waiting() const;
 
 protected:
@@ -96,7 +96,7 @@ private:
     WorkshopServer& server_;
     Dialogs& dialogs_;
     unsigned check_ = 0, find_ = 0; // the check and the selected record's read: older answers are dropped
-    bool checking_ = false, ownChange_ = false, exporting_ = false;
+    bool checking_ = false, ownChange_ = false, exporting_ = false, finding_ = false;
     std::set<std::string> warned_, asked_; // connection strings cautioned about, asked a password for
     std::optional<std::uint32_t> thisDevice_;
     // The selected record: in full (backup text included) once read from this
