@@ -5,6 +5,8 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 const char* const kSettingsFileFilter = "текстовые файлы настроек | *.txt";
@@ -88,3 +90,16 @@ QString QtDialogs::saveFile(QWidget* owner, const QString& filter, const QString
 }
 
 void QtDialogs::showModal(QDialog* window) { window->exec(); }
+
+bool QtDialogs::password(QWidget* owner, const QString& text, const QString& caption, QString& typed) {
+    QInputDialog dialog(owner);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(text);
+    dialog.setTextEchoMode(QLineEdit::Password);
+    dialog.setInputMethodHints(Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+    dialog.setMinimumWidth(captionWidth(caption));
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    typed = dialog.textValue();
+    return true;
+}

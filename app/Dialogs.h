@@ -1,7 +1,7 @@
 #pragma once
-// Every message box and file dialog of the two windows goes through this seam,
-// so tests answer them and record what was asked. No handler calls QMessageBox
-// or QFileDialog directly.
+// Every message box, file dialog and password question of the windows goes
+// through this seam, so tests answer them and record what was asked. No
+// handler calls QMessageBox, QFileDialog or QInputDialog directly.
 #include <QString>
 
 class QDialog;
@@ -24,6 +24,8 @@ public:
     virtual QString saveFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
     // Shows a secondary window modally until it closes.
     virtual void showModal(QDialog* window) = 0;
+    // Asks for a password, typed unseen; false when the user cancelled.
+    virtual bool password(QWidget* owner, const QString& text, const QString& caption, QString& typed) = 0;
 };
 
 // The real thing: QMessageBox without icon, QFileDialog, QDialog::exec.
@@ -34,6 +36,7 @@ public:
     QString openFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) override;
     QString saveFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) override;
     void showModal(QDialog* window) override;
+    bool password(QWidget* owner, const QString& text, const QString& caption, QString& typed) override;
 };
 
 // The file filter of both settings dialogs.

@@ -80,13 +80,36 @@ QString recordCount(std::size_t count) {
     return QString::number(count) + " " + word;
 }
 
-QString historyLine(const std::optional<journal::SerialHistory>& history, const std::string& problem) {
+namespace {
+
+QString historyOf(const QString& journal, const std::optional<journal::SerialHistory>& history, const std::string& problem) {
     if (!history)
         return QString::fromStdString(problem.empty() ? std::string("Журнал не читается.") : problem);
     if (history->count == 0)
-        return "Журнал: записей об этом устройстве нет";
-    return "Журнал: " + recordCount(history->count) + ", последняя " + timeText(history->lastStarted, false) + ", " +
+        return journal + ": записей об этом устройстве нет";
+    return journal + ": " + recordCount(history->count) + ", последняя " + timeText(history->lastStarted, false) + ", " +
            kindText(history->lastKind) + ", " + outcomeText(history->lastOutcome).toLower();
+}
+
+} // namespace
+
+QString historyLine(const std::optional<journal::SerialHistory>& history, const std::string& problem) {
+    return historyOf("Журнал", history, problem);
+}
+
+QString historyLine(const std::optional<journal::SerialHistory>& history, const std::string& problem, HistorySource source) {
+    return historyOf(source == HistorySource::Workshop ? "Журнал мастерской" : "Журнал этого компьютера (сервер не ответил)",
+                     history, problem);
+}
+
+QString serverFallbackLine(const std::string& problem, std::optional<std::size_t> waiting) {
+    QString line = QString::fromStdString(problem.empty() ? std::string("Сервер журнала недоступен.") : problem);
+    if (!line.endsWith('.'))
+        line += '.';
+    line += " Показаны записи этого компьютера";
+    if (waiting)
+        line += "; ждут отправки на сервер: " + QString::number(*waiting);
+    return line + ".";
 }
 
 namespace {
@@ -144,6 +167,8 @@ QString recordDetails(const journal::JobRecord& r, const std::function<QString(c
         }
     }
     lines << "Резервная копия: " + (r.backupFile.empty() ? QString("нет") : utf8(r.backupFile));
+    if (!r.refused.empty())
+        lines << "Сервер журнала не принял запись, она отложена: " + utf8(r.refused);
     lines << "Запись: " + utf8(r.id);
     return lines.join('\n');
 }

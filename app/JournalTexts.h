@@ -35,7 +35,20 @@ QString recordCount(std::size_t count);
 // the journal could not be read, why (problem).
 QString historyLine(const std::optional<journal::SerialHistory>& history, const std::string& problem);
 
+// Whose records a history line counts when a workshop server is set.
+enum class HistorySource {
+    Workshop,        // the server's, of every PC: "Журнал мастерской: …"
+    ThisPcInstead,   // the server did not answer in time: "Журнал этого компьютера (сервер не ответил): …"
+};
+QString historyLine(const std::optional<journal::SerialHistory>& history, const std::string& problem, HistorySource source);
+
+// The journal window's line when the server's records cannot be shown: why
+// (the server journal's problem), that this PC's are shown instead, and how
+// many of them wait to be sent (none when the count could not be read).
+QString serverFallbackLine(const std::string& problem, std::optional<std::size_t> waiting);
+
 // A record in full for the journal window: the job, when, which controller,
 // the firmware, where and by whom, why it failed, the change list (with the
-// parameters' names that name() gives, empty: the key alone) and the backup.
+// parameters' names that name() gives, empty: the key alone), the backup, and
+// why the workshop server would not take it when it was set aside.
 QString recordDetails(const journal::JobRecord& record, const std::function<QString(const std::string& key)>& name);

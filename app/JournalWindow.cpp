@@ -1,9 +1,14 @@
 #include "JournalWindow.h"
 
 #include "Dialogs.h"
+#include "FileReplace.h"
 #include "JournalModel.h"
 #include "JournalTexts.h"
 #include "RecordCsv.h"
+#include "ServerJournal.h"
+#include "ServerSetting.h"
+#include "ServerQueries.h"
+#include "WorkshopServer.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -25,6 +30,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -39,6 +45,24 @@ constexpr int kDefaultDays = 30; // the date range first offered: the last month
 const QColor kProblemColour(160, 0, 0);
 const char kDateFormat[] = "dd.MM.yyyy";
 
+const char kSavedWaiting[] = " Строка сохранена: записи ждут, пока сервер не ответит.";
+const char kPasswordCaption[] = "Пароль сервера журнала";
+const char kPasswordQuestion[] =
+    "Сервер журнала просит пароль, а в файле паролей libpq (~/.pgpass, PGPASSFILE или passfile=) его нет.\n"
+    "Пароль хранится только в памяти программы, пока она работает.";
+
+// What a check of the server found.
+struct Checked {
+    bool connected = false, needsPassword = false;
+    std::string problem;
+};
+
+// An export of the server's records: written, or why not.
+struct Exported {
+    bool written = false;
+    std::string problem;
+};
+
 std::string dateText(const QDate& d) { return d.toString("yyyy-MM-dd").toStdString(); }
 
 QLabel* label(const QString& text, QWidget* parent) {
@@ -49,13 +73,41 @@ QLabel* label(const QString& text, QWidget* parent) {
 
 } // namespace
 
-JournalWindow::JournalWindow(journal::JournalStore& store, Dialogs& dialogs, QWidget* parent)
-    : QWidget(parent, Qt::Window), store_(store), dialogs_(dialogs) {
+JournalWindow::JournalWindow(journal::JournalStore& store, WorkshopServer& server, Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent, Qt::Window), store_(store), server_(server), dialogs_(dialogs) {
     setObjectName("JournalWindow");
     setWindowTitle(kCaption);
     resize(kWidth, kHeight);
 
     auto* layout = new QVBoxLayout(this);
+    auto* serverRow = new QHBoxLayout;
+    layout->addLayout(serverRow);
+    ServerEdit = new QLineEdit(QString::fromStdString(server_.conninfo()), this);
+    ServerEdit->setObjectName("ServerEdit");
+    ServerEdit->setPlaceholderText("не задан: записи только на этом компьютере");
+    ServerEdit->setToolTip("Строка подключения libpq к серверу журнала мастерской, например\n"
+                           "host=journal.example dbname=z58 user=pc1 sslmode=verify-full sslrootcert=C:/z58/root.crt\n"
+                           "Пароль — в файле паролей libpq, не здесь. Пустая строка: журнал только на этом компьютере.");
+    ServerEdit->setClearButtonEnabled(true);
+    ServerEdit->setCursorPosition(0); // the host first, where a long string begins
+    CheckButton = new QPushButton("Проверить", this);
+    CheckButton->setObjectName("CheckButton");
+    CheckButton->setToolTip("Сохранить строку и подключиться к серверу журнала");
+    CheckButton->setAutoDefault(false);
+    serverRow->addWidget(label("Сервер журнала:", this));
+    serverRow->addWidget(ServerEdit, 1);
+    serverRow->addWidget(CheckButton);
+    ServerStatus = label("", this);
+    ServerStatus->setObjectName("ServerStatus");
+    ServerStatus->setWordWrap(true);
+    ServerStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ServerStatus->hide();
+    layout->addWidget(ServerStatus);
+    if (const char* env = std::getenv(journal::kServerEnvironment); env && *env)
+        showStatus(QString("Действует строка из переменной окружения ") + journal::kServerEnvironment +
+                       " (она важнее сохранённой).",
+                   false);
+
     auto* filters = new QGridLayout;
     filters->setHorizontalSpacing(6);
     layout->addLayout(filters);
@@ -125,12 +177,20 @@ JournalWindow::JournalWindow(journal::JournalStore& store, Dialogs& dialogs, QWi
     ProblemLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ProblemLabel->hide();
     layout->addWidget(ProblemLabel);
+    ServerNote = label("", this);
+    ServerNote->setObjectName("ServerNote");
+    ServerNote->setPalette(warn);
+    ServerNote->setWordWrap(true);
+    ServerNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ServerNote->hide();
+    layout->addWidget(ServerNote);
 
     auto* split = new QSplitter(Qt::Vertical, this);
     split->setObjectName("JournalSplitter");
     split->setChildrenCollapsible(false);
     layout->addWidget(split, 1);
     Model = new JournalModel(store_, this);
+    Model->setServer(&server_);
     Table = new QTableView(split);
     Table->setObjectName("Table");
     Table->setModel(Model);
@@ -193,6 +253,10 @@ JournalWindow::JournalWindow(journal::JournalStore& store, Dialogs& dialogs, QWi
     connect(Table->selectionModel(), &QItemSelectionModel::currentRowChanged, this, handled([this] { showSelected(); }));
     connect(Model, &QAbstractItemModel::rowsInserted, this, [this] { showCount(); });
     connect(Model, &JournalModel::readFailed, this, [this] { showProblem(false); });
+    connect(Model, &JournalModel::serverRead, this, handled([this] { serverRead(); }));
+    connect(&server_, &WorkshopServer::changed, this, handled([this] { serverChanged(); }));
+    connect(CheckButton, &QPushButton::clicked, this, handled([this] { CheckClick(); }));
+    connect(ServerEdit, &QLineEdit::returnPressed, this, handled([this] { CheckClick(); }));
     connect(OpenBackupButton, &QPushButton::clicked, this, handled([this] { OpenBackupClick(); }));
     connect(ExportButton, &QPushButton::clicked, this, handled([this] { ExportClick(); }));
     connect(again, &QAction::triggered, this, handled([this] { refresh(); }));
@@ -224,7 +288,9 @@ void JournalWindow::setThisDevice(std::optional<std::uint32_t> serial) {
 
 void JournalWindow::refresh() { applyFilter(); }
 
-void JournalWindow::applyFilter() {
+bool JournalWindow::waiting() const { return checking_ || Model->loading() || exporting_ || finding_; }
+
+void JournalWindow::applyFilter(bool askServer) {
     journal::RecordFilter f;
     QString note;
     if (!parseSerial(SerialEdit->text(), f.serial))
@@ -243,18 +309,154 @@ void JournalWindow::applyFilter() {
     FilterNote->setText(note);
     FilterNote->setVisible(!note.isEmpty());
     // What is listed stays as it was: an export now would not be what the filters say.
-    ExportButton->setEnabled(note.isEmpty() && store_.access() != journal::JournalAccess::Unavailable);
+    ExportButton->setEnabled(note.isEmpty() && !exporting_ &&
+                             (store_.access() != journal::JournalAccess::Unavailable || server_.isSet()));
     if (!note.isEmpty())
         return;
 
     const std::string keep = selected_ ? selected_->id : std::string();
-    const bool read = Model->setFilter(f);
+    const bool read = Model->setFilter(f, askServer && !checking_);
     Table->resizeColumnsToContents();
     showProblem(read);
+    showServerNote();
     showCount();
     if (const int row = keep.empty() ? -1 : Model->rowOf(keep); row >= 0)
         Table->selectRow(row);
     showSelected();
+}
+
+void JournalWindow::serverRead() {
+    const std::string keep = selected_ ? selected_->id : std::string();
+    Table->resizeColumnsToContents();
+    showProblem(true);
+    showServerNote();
+    showCount();
+    if (const int row = keep.empty() ? -1 : Model->rowOf(keep); row >= 0 && row != Table->currentIndex().row())
+        Table->selectRow(row);
+    else if (row < 0 || !selected_)
+        showSelected();
+    // A password libpq's file does not give: asked once for each server, unless a check asks again.
+    if (Model->serverNeedsPassword() && isVisible() && asked_.insert(server_.conninfo()).second)
+        askPassword();
+}
+
+void JournalWindow::serverChanged() {
+    // What was asked of the last server goes unanswered.
+    Model->forgetServer();
+    ++find_;
+    exporting_ = finding_ = false;
+    if (ownChange_)
+        return;
+    checking_ = false;
+    ServerEdit->setText(QString::fromStdString(server_.conninfo()));
+    ServerEdit->setCursorPosition(0);
+    applyFilter();
+}
+
+void JournalWindow::showServerNote() {
+    const bool fallback = server_.isSet() && !Model->serverProblem().empty();
+    ServerNote->setText(fallback ? serverFallbackLine(Model->serverProblem(), store_.waitingCount()) : QString());
+    ServerNote->setVisible(fallback);
+}
+
+void JournalWindow::showStatus(const QString& text, bool trouble) {
+    QPalette p = palette();
+    if (trouble)
+        p.setColor(QPalette::WindowText, kProblemColour);
+    ServerStatus->setPalette(p);
+    ServerStatus->setText(text);
+    ServerStatus->setVisible(!text.isEmpty());
+}
+
+void JournalWindow::CheckClick() {
+    const std::string conninfo = ServerEdit->text().trimmed().toStdString();
+    if (conninfo.empty()) {
+        try {
+            journal::keepJournalServer({});
+        } catch (const std::runtime_error& e) {
+            showStatus(QString::fromUtf8(e.what()), true);
+            return;
+        }
+        ++check_;
+        checking_ = false;
+        server_.use({}); // the window reads this PC's records again (serverChanged)
+        showStatus("Сервер журнала не задан: записи остаются только на этом компьютере.", false);
+        return;
+    }
+    // The same checks and words as z58ctl journal server.
+    if (const std::string bad = journal::ServerJournal::parseProblem(conninfo); !bad.empty()) {
+        showStatus(QString::fromStdString("Строка подключения неверна: " + bad), true);
+        return;
+    }
+    if (journal::ServerJournal::holdsPassword(conninfo)) {
+        showStatus("Пароль в настройках программы не хранится: уберите password= из строки и запишите его в файл "
+                   "паролей libpq (~/.pgpass, PGPASSFILE или passfile=).",
+                   true);
+        return;
+    }
+    try {
+        journal::keepJournalServer(conninfo);
+    } catch (const std::runtime_error& e) {
+        showStatus(QString::fromUtf8(e.what()), true);
+        return;
+    }
+    if (const std::string warning = journal::ServerJournal::securityWarning(conninfo);
+        !warning.empty() && warned_.insert(conninfo).second)
+        dialogs_.message(this, QString::fromStdString(warning), "Сервер журнала", Buttons::Ok);
+    // A password typed for this server stays with it.
+    startCheck(conninfo, conninfo == server_.conninfo() ? server_.password() : std::string());
+}
+
+void JournalWindow::startCheck(const std::string& conninfo, const std::string& password) {
+    ownChange_ = true;
+    server_.use(conninfo, password);
+    ownChange_ = false;
+    checking_ = true;
+    const unsigned check = ++check_;
+    showStatus("Подключение к серверу журнала…", false);
+    applyFilter(false); // this PC's rows meanwhile
+    server_.queries()->run<Checked>(
+        "check", this,
+        [](ServerQueries::Link& link) {
+            link.server.disconnect();
+            Checked c;
+            c.connected = link.server.connect();
+            c.needsPassword = link.server.needsPassword();
+            c.problem = link.server.problem();
+            return c;
+        },
+        [this, check, conninfo, password](Checked c) {
+            runHandler(dialogs_, this, [&] {
+                if (check != check_)
+                    return;
+                checking_ = false;
+                if (c.connected) {
+                    showStatus("Сервер журнала отвечает.", false);
+                    applyFilter();
+                    return;
+                }
+                showStatus(QString::fromStdString(c.problem + kSavedWaiting), true);
+                if (c.needsPassword)
+                    asked_.insert(conninfo); // asked here, not again by the read that follows
+                Model->setServerProblem(c.problem, c.needsPassword);
+                if (c.needsPassword) {
+                    askPassword();
+                } else if (!password.empty()) {
+                    // Not kept unless a connection took it: the next check asks again.
+                    ownChange_ = true;
+                    server_.use(conninfo);
+                    ownChange_ = false;
+                }
+            });
+        });
+}
+
+bool JournalWindow::askPassword() {
+    QString typed;
+    if (!dialogs_.password(this, kPasswordQuestion, kPasswordCaption, typed) || typed.isEmpty())
+        return false;
+    startCheck(server_.conninfo(), typed.toStdString());
+    return true;
 }
 
 void JournalWindow::showProblem(bool read) {
@@ -268,21 +470,68 @@ void JournalWindow::showProblem(bool read) {
 
 void JournalWindow::showCount() {
     const int n = Model->rowCount();
-    CountLabel->setText(Model->complete() ? "Записей: " + QString::number(n)
-                                          : "Показано записей: " + QString::number(n) + ", более ранние — при прокрутке вниз");
+    QString text = Model->complete() ? "Записей: " + QString::number(n)
+                                     : "Показано записей: " + QString::number(n) + ", более ранние — при прокрутке вниз";
+    if (server_.isSet() && Model->fromServer())
+        text += " (все компьютеры мастерской)";
+    else if (server_.isSet())
+        text += " (этот компьютер)";
+    if (Model->loading())
+        text += ". Читаются записи с сервера журнала…";
+    CountLabel->setText(text);
 }
 
 void JournalWindow::showSelected() {
     const journal::JobRecord* listed = Model->record(Table->currentIndex().row());
     selected_.reset();
-    if (listed)
-        selected_ = store_.find(listed->id);
-    if (listed && !selected_)
+    const unsigned find = ++find_;
+    finding_ = false;
+    OpenBackupButton->setEnabled(false);
+    if (!listed) {
+        Details->setPlainText(QString());
+        return;
+    }
+    // This PC's record from its own journal: with its backup, and why the server refused it.
+    selected_ = store_.find(listed->id);
+    if (selected_) {
+        Details->setPlainText(recordDetails(*selected_, parameterName));
+        OpenBackupButton->setEnabled(!selected_->backupText.empty() && openBackup);
+        return;
+    }
+    if (!Model->fromServer() || !server_.queries()) {
         Details->setPlainText(QString::fromStdString(store_.problem().empty() ? "Запись не найдена в журнале."
                                                                               : store_.problem()));
-    else
-        Details->setPlainText(selected_ ? recordDetails(*selected_, parameterName) : QString());
-    OpenBackupButton->setEnabled(selected_ && !selected_->backupText.empty() && openBackup);
+        return;
+    }
+    // Another PC's: as listed, and its backup from the server.
+    selected_ = *listed;
+    Details->setPlainText(recordDetails(*listed, parameterName));
+    if (listed->backupFile.empty())
+        return;
+    Details->appendPlainText("Резервная копия читается с сервера журнала…");
+    finding_ = true;
+    const std::string id = listed->id;
+    using Found = std::pair<std::optional<journal::JobRecord>, std::string>;
+    server_.queries()->run<Found>(
+        "find", this,
+        [id](ServerQueries::Link& link) {
+            std::optional<journal::JobRecord> r = link.server.find(id);
+            return Found(std::move(r), link.server.problem());
+        },
+        [this, find](Found found) {
+            if (find != find_)
+                return;
+            finding_ = false;
+            if (!found.first) {
+                Details->setPlainText(recordDetails(*selected_, parameterName) + "\n" +
+                                      QString::fromStdString(found.second.empty() ? "Записи больше нет на сервере журнала."
+                                                                                  : found.second));
+                return;
+            }
+            selected_ = std::move(found.first);
+            Details->setPlainText(recordDetails(*selected_, parameterName));
+            OpenBackupButton->setEnabled(!selected_->backupText.empty() && openBackup);
+        });
 }
 
 void JournalWindow::OpenBackupClick() {
@@ -297,11 +546,49 @@ void JournalWindow::ExportClick() {
     const QString file = dialogs_.saveFile(this, kCsvFilter, "csv");
     if (file.isEmpty())
         return;
-    try {
-        journal::exportCsv(store_, Model->filter(), file.toStdString(), journal::CsvStyle::ExcelRussian);
-    } catch (const std::runtime_error& e) {
-        dialogs_.message(this, QString::fromUtf8(e.what()), "Ошибка", Buttons::Ok);
+    const auto saved = [this, file] {
+        dialogs_.message(this, "Записи журнала сохранены в файл:\n" + file, "Экспорт журнала", Buttons::Ok);
+    };
+    if (!Model->fromServer() || !server_.queries()) {
+        try {
+            journal::exportCsv(store_, Model->filter(), file.toStdString(), journal::CsvStyle::ExcelRussian);
+        } catch (const std::runtime_error& e) {
+            dialogs_.message(this, QString::fromUtf8(e.what()), "Ошибка", Buttons::Ok);
+            return;
+        }
+        saved();
         return;
     }
-    dialogs_.message(this, "Записи журнала сохранены в файл:\n" + file, "Экспорт журнала", Buttons::Ok);
+    // The workshop's records, as the table shows them: read and written off this thread.
+    exporting_ = true;
+    ExportButton->setEnabled(false);
+    const journal::RecordFilter filter = Model->filter();
+    const std::string path = file.toStdString();
+    server_.queries()->run<Exported>(
+        "export", this,
+        [filter, path](ServerQueries::Link& link) {
+            Exported out;
+            WorkshopRecords all = workshopRecords(link, filter, 0);
+            if (!all.records) {
+                out.problem = all.problem;
+                return out;
+            }
+            try {
+                replaceFileContent(path, journal::recordsCsv(*all.records, journal::CsvStyle::ExcelRussian));
+                out.written = true;
+            } catch (const std::runtime_error& e) {
+                out.problem = e.what();
+            }
+            return out;
+        },
+        [this, saved](Exported out) {
+            runHandler(dialogs_, this, [&] {
+                exporting_ = false;
+                ExportButton->setEnabled(!FilterNote->isVisible());
+                if (!out.written)
+                    dialogs_.message(this, QString::fromStdString(out.problem), "Ошибка", Buttons::Ok);
+                else
+                    saved();
+            });
+        });
 }

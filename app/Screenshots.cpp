@@ -1,5 +1,6 @@
 #include "Screenshots.h"
 
+#include "JobRecord.h"
 #include "JournalModel.h"
 #include "JournalWindow.h"
 #include "ParametrsEdit.h"
@@ -97,13 +98,27 @@ void ScreenshotDialogs::run(TMainForm& form, TParametersEditForm&) {
 void ScreenshotDialogs::journal(TMainForm& form) {
     form.showJournal();
     JournalWindow* window = form.journalWindow();
-    QTimer::singleShot(kSettleMs, window, [this, window] {
-        if (window->Model->rowCount() > 0)
-            window->Table->selectRow(0);
+    // With a workshop server set, its records (or why not) first.
+    whenTrue(window, [window] { return !window->waiting(); }, [this, window] {
         QTimer::singleShot(kSettleMs, window, [this, window] {
-            save(*window, "journal.png");
-            window->close();
-            QApplication::exit(ok_ && editorShown_ ? 0 : 1);
+            // From a workshop server: another PC's backup, the one thing only it can show.
+            int row = window->Model->rowCount() > 0 ? 0 : -1;
+            const std::string here = journal::Workplace::here("z58config").pc;
+            for (int r = 0; window->Model->fromServer() && r < window->Model->rowCount(); ++r)
+                if (const journal::JobRecord* listed = window->Model->record(r);
+                    listed->pc != here && !listed->backupFile.empty()) {
+                    row = r;
+                    break;
+                }
+            if (row >= 0)
+                window->Table->selectRow(row);
+            whenTrue(window, [window] { return !window->waiting(); }, [this, window] {
+                QTimer::singleShot(kSettleMs, window, [this, window] {
+                    save(*window, "journal.png");
+                    window->close();
+                    QApplication::exit(ok_ && editorShown_ ? 0 : 1);
+                });
+            });
         });
     });
 }

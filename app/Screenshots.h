@@ -18,6 +18,8 @@ public:
     QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
     // Shows the editor without blocking, selects a parameter and photographs it.
     void showModal(QDialog* window) override;
+    // Nobody to ask: the round uses libpq's password file.
+    bool password(QWidget*, const QString&, const QString&, QString&) override { return false; }
 
     // Starts the round; the program's event loop ends with 0 when every picture was written.
     void run(TMainForm& form, TParametersEditForm& editor);

@@ -14,6 +14,7 @@
 #include "ReportJob.h"
 #include "PortSettingStore.h"
 #include "SettingsChoice.h"
+#include "ServerSetting.h"
 #include "SettingsFile.h"
 #include "UploadSlot.h"
 
@@ -43,6 +44,8 @@ QString ui(const std::string& cp1251Text) { return QString::fromStdString(cp1251
 constexpr int kFirstListedPort = 2;
 constexpr int kLastListedPort = 255;
 const char kAbandonQuestion[] = "Идет обмен с устройством. Прервать и выйти?";
+// How long the log line after a serial number waits for the workshop server's count.
+constexpr int kServerHistoryWaitMs = 2000;
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h) {
     auto* b = new QPushButton(text, parent);
@@ -134,6 +137,11 @@ TMainForm::TMainForm(Dialogs& dialogs)
     pacer_ = std::make_unique<TimerPacer>(Timer1, Timer2);
     runner_ = std::make_unique<jobs::Runner>(exchangeThread_->makeExecutor(), &portClaims_);
     runner_->setPacer(pacer_.get());
+    // The workshop server, when one is set: a sync worker sends each record
+    // written, on a thread of its own.
+    server_ = std::make_unique<WorkshopServer>(journal_.path(), journal_.access() == journal::JournalAccess::Writable);
+    server_->use(journal::journalServer());
+    jobJournal_.setWritten([server = server_.get()] { server->recordsWritten(); });
     runner_->setJournal(&jobJournal_);
     runner_->setGuard([this](const std::function<void()>& step) {
         QWidget* active = QApplication::activeWindow();
@@ -356,12 +364,30 @@ void TMainForm::serialRead(std::uint32_t serial) {
         journalWindow_->setThisDevice(serial);
     // One indexed query of the local file: no exchange, nothing to wait for.
     const std::optional<journal::SerialHistory> history = journal_.history(serial);
-    addLog(historyLine(history, history ? std::string() : journal_.problem()));
+    const QString local = historyLine(history, history ? std::string() : journal_.problem());
+    ServerQueries* queries = server_->queries();
+    if (!queries) {
+        addLog(local);
+        return;
+    }
+    // The workshop's count when the server answers in time; this PC's when not.
+    const QString instead = history ? historyLine(history, {}, HistorySource::ThisPcInstead) : local;
+    auto written = std::make_shared<bool>(false);
+    const auto write = [this, written](const QString& line) {
+        if (!*written)
+            addLog(line);
+        *written = true;
+    };
+    using Answer = std::optional<journal::SerialHistory>;
+    queries->run<Answer>(
+        "history", this, [serial](ServerQueries::Link& link) { return link.server.history(serial); },
+        [write, instead](Answer answer) { write(answer ? historyLine(answer, {}, HistorySource::Workshop) : instead); });
+    QTimer::singleShot(kServerHistoryWaitMs, this, [write, instead] { write(instead); });
 }
 
 void TMainForm::showJournal() {
     if (!journalWindow_) {
-        journalWindow_ = new JournalWindow(journal_, dialogs_, this);
+        journalWindow_ = new JournalWindow(journal_, *server_, dialogs_, this);
         journalWindow_->openBackup = [this](const std::string& text, std::optional<std::uint32_t> serial) {
             // As the backup's file would load: its lines ending CR LF.
             openSettings(joinLinesCrLf(text), serial);

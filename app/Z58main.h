@@ -16,6 +16,7 @@
 #include "TimerPacer.h"
 #include "Upload.h"
 #include "WindowHost.h"
+#include "WorkshopServer.h"
 
 #include <QWidget>
 #include <cstdint>
@@ -70,6 +71,8 @@ public:
     jobs::Runner& runner() { return *runner_; }
     // This user's service journal, opened once for the whole run.
     journal::JournalStore& journalStore() { return journal_; }
+    // The workshop server the journal goes to (none set: this PC only).
+    WorkshopServer& workshopServer() { return *server_; }
     // The journal window, once it was opened; one for the window's life.
     JournalWindow* journalWindow() const { return journalWindow_; }
     TParametersEditForm* ParametersEditForm = nullptr;
@@ -121,7 +124,8 @@ private:
     // settings file (of the controller with fileSerial, when it is a backup).
     void openSettings(const std::string& text, std::optional<std::uint32_t> fileSerial);
     // A serial number was read: remembered for the journal window, and the
-    // log says what the journal knows of the controller.
+    // log says what the journal knows of the controller (with a server set:
+    // the workshop's records, when the server answers in time; this PC's else).
     void serialRead(std::uint32_t serial);
     QString waveCaption() const;
     jobs::FirmwareJob* firmwareJob() const;
@@ -138,6 +142,8 @@ private:
     // Before the runner, whose jobs write their records to it.
     journal::JournalStore journal_;
     jobs::JobJournal jobJournal_{journal_, journal::Workplace::here("z58config")};
+    // Told of each record written; goes after the runner whose jobs write them.
+    std::unique_ptr<WorkshopServer> server_;
     // Goes before everything its jobs and its thread use.
     std::unique_ptr<jobs::Runner> runner_;
     jobs::Runner::RunId firmware_ = 0, sound_ = 0, search_ = 0, report_ = 0;

@@ -21,6 +21,8 @@ struct FakeDialogs : Dialogs {
     std::vector<QString> errors;
     std::function<void(QDialog*)> onModal;
     std::deque<bool> lists;           // the answers to a write's change list; empty: Записать
+    std::deque<QString> passwords;    // typed when a password is asked; empty: cancelled
+    std::vector<Asked> passwordAsks;
     int modals = 0;
 
     Answer message(QWidget*, const QString& text, const QString& caption, Buttons buttons) override {
@@ -45,6 +47,14 @@ struct FakeDialogs : Dialogs {
                 lists.pop_front();
             write ? w->accept() : w->reject();
         }
+    }
+    bool password(QWidget*, const QString& text, const QString& caption, QString& typed) override {
+        passwordAsks.push_back({text, caption, Buttons::OkCancel});
+        if (passwords.empty())
+            return false;
+        typed = passwords.front();
+        passwords.pop_front();
+        return true;
     }
     QString nextFile(const QString& filter, const QString& suffix) {
         lastFilter = filter;

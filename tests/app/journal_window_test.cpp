@@ -135,6 +135,33 @@ TEST(journal_texts, record_counts_in_russian) {
     EXPECT_EQ(timeText("вчера"), "вчера") << "not a time: shown as it stands";
 }
 
+TEST(journal_texts, whose_records_a_line_counts_and_why_the_servers_are_not_shown) {
+    journal::SerialHistory h;
+    h.count = 2;
+    h.lastStarted = "2026-12-09T10:15:30.123+03:00";
+    h.lastKind = JobKind::Backup;
+    h.lastOutcome = JobOutcome::Failed;
+    EXPECT_EQ(historyLine(h, {}), "Журнал: 2 записи, последняя 2026-12-09 10:15, Резервная копия, ошибка");
+    EXPECT_EQ(historyLine(h, {}, HistorySource::Workshop),
+              "Журнал мастерской: 2 записи, последняя 2026-12-09 10:15, Резервная копия, ошибка");
+    h.count = 0;
+    EXPECT_EQ(historyLine(h, {}, HistorySource::ThisPcInstead),
+              "Журнал этого компьютера (сервер не ответил): записей об этом устройстве нет");
+    EXPECT_EQ(historyLine(std::nullopt, "Журнал «x» не читается.", HistorySource::ThisPcInstead), "Журнал «x» не читается.");
+
+    EXPECT_EQ(serverFallbackLine("Сервер журнала недоступен: timeout expired", 3u),
+              "Сервер журнала недоступен: timeout expired. Показаны записи этого компьютера; ждут отправки на сервер: 3.");
+    EXPECT_EQ(serverFallbackLine("Журнал на сервере не читается: нет прав.", std::nullopt),
+              "Журнал на сервере не читается: нет прав. Показаны записи этого компьютера.")
+        << "no count when this PC's journal cannot say";
+
+    JobRecord r = record(JobKind::SettingsWrite, JobOutcome::Done, 5u, at(1, 9));
+    EXPECT_FALSE(recordDetails(r, {}).contains("не принял"));
+    r.refused = "value too long for type character varying(16)";
+    EXPECT_TRUE(recordDetails(r, {}).contains(
+        "\nСервер журнала не принял запись, она отложена: value too long for type character varying(16)\n"));
+}
+
 // Ctrl+J and the button open one non-modal window, newest first; every button
 // of the main window stays where it was, with its text.
 TEST_F(JournalWindowTest, ctrl_j_and_the_button_open_one_window_and_the_main_buttons_keep_their_places) {
