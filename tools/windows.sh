@@ -124,8 +124,8 @@ if [ "$gui" = ON ]; then
         echo "== gui_tests DisplayScale at $dpi dpi (Wine, windows platform)"
         wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
         wineserver -k 2>/dev/null || true # the DPI is read when Wine starts anew
-        if DISPLAY=$scale_display Z58_TEST_PLATFORM=windows wine "$WIN/tests/gui_tests.exe" --gtest_filter='DisplayScale.*' \
-               > "$WORK/scale-$dpi.log" 2>&1; then
+        if DISPLAY=$scale_display Z58_TEST_PLATFORM=windows Z58_EMU_BROKER="$broker_win" \
+               wine "$WIN/tests/gui_tests.exe" --gtest_filter='DisplayScale.*' > "$WORK/scale-$dpi.log" 2>&1; then
             echo "   ok"
         else
             grep -E 'Failure|Expected|actual|at scale|FAILED' "$WORK/scale-$dpi.log" | head -n 40
