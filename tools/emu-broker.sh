@@ -6,10 +6,14 @@
 # them (C:\..., Z:\...) become the Linux paths Wine maps them to; --register COMn
 # becomes the prefix's dosdevices/comn link to the emulator's line. Answers
 # ready-ID, and stopped-ID once stop-ID asked for the end. Ends when FOLDER/quit
-# appears, stopping what it started.
+# appears or on SIGTERM or SIGINT, stopping what it started.
 set -uo pipefail
 DIR=${1:?folder} EMU=${2:?z58emu} PREFIX=${3:?wine prefix}
 declare -A PIDS COMS PTYS
+quit() { for id in "${!PIDS[@]}"; do stop "$id"; done; }
+trap quit EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 linux_path() { # a Windows path as Wine's dosdevices map it
     local a=$1
@@ -37,16 +41,19 @@ start() { # start ID
     done
     "$EMU" "${run[@]}" > "$DIR/emu-$id.out" 2> "$DIR/emu-$id.err" &
     local pid=$!
+    PIDS[$id]=$pid COMS[$id]="" PTYS[$id]="" # known at once: a signal may come while it starts
     for _ in $(seq 200); do grep -q READY "$DIR/emu-$id.out" 2>/dev/null && break; sleep 0.025; done
     if ! grep -q READY "$DIR/emu-$id.out" 2>/dev/null; then
         echo "FAILED $(head -c 300 "$DIR/emu-$id.err" | tr '\n' ' ')" > "$DIR/ready-$id.tmp"
         mv "$DIR/ready-$id.tmp" "$DIR/ready-$id"
         kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        unset "PIDS[$id]"
         return
     fi
     local pty; pty=$(head -n 1 "$DIR/emu-$id.out" | cut -d' ' -f2)
     [ -n "$com" ] && ln -sfn "$pty" "$PREFIX/dosdevices/$com"
-    PIDS[$id]=$pid COMS[$id]=$com PTYS[$id]=$pty
+    COMS[$id]=$com PTYS[$id]=$pty
     echo "READY $pty" > "$DIR/ready-$id.tmp"
     mv "$DIR/ready-$id.tmp" "$DIR/ready-$id"
 }
@@ -62,7 +69,7 @@ stop() { # stop ID
         unset "PIDS[$id]"
     fi
     rm -f "$DIR/emu-$id.out" "$DIR/emu-$id.err"
-    touch "$DIR/stopped-$id"
+    touch "$DIR/stopped-$id" 2>/dev/null
 }
 
 shopt -s nullglob
@@ -71,4 +78,3 @@ while [ ! -e "$DIR/quit" ]; do
     for f in "$DIR"/stop-*; do stop "${f##*/stop-}"; done
     sleep 0.02
 done
-for id in "${!PIDS[@]}"; do stop "$id"; done

@@ -14,19 +14,28 @@ WIN="$ROOT/build-windows"
 DEB="$ROOT/build-deb"
 VERSION=$(sed -nE 's/^project\(z58 VERSION ([0-9.]+).*/\1/p' "$ROOT/CMakeLists.txt")
 WORK=$(mktemp -d)
-pids=()
+. "$ROOT/tools/procs.sh"
+wine_used=
 cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    procs_stop
+    # What Wine runs for the installed program ends with its server (this prefix's only).
+    if [ -n "$wine_used" ]; then
+        WINEPREFIX="$WIN/wineprefix" wineserver -k 2>/dev/null || true
+        WINEPREFIX="$WIN/wineprefix" wineserver -w 2>/dev/null || true
+    fi
     rm -rf "$WORK"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
-emulator() { # emulator NAME [z58emu options...]: prints the pty path
+# The emulators start here in the main shell, never inside $( ) or ( ): only
+# here does the trap above know them.
+EMU_PTY=
+emulator() { # emulator NAME [z58emu options...]: EMU_PTY is its line
     local name=$1; shift
-    "$NATIVE/tools/z58emu" "$@" > "$WORK/$name.out" 2> "$WORK/$name.err" &
-    pids+=($!)
-    for _ in $(seq 100); do grep -q READY "$WORK/$name.out" 2>/dev/null && break; sleep 0.05; done
-    cut -d' ' -f2 "$WORK/$name.out"
+    procs_start_ready '^READY ' "$WORK/$name.out" "$WORK/$name.err" "$NATIVE/tools/z58emu" "$@"
+    EMU_PTY=${PROCS_READY#READY }
 }
 pictures() { # pictures FOLDER: the screenshot mode wrote both windows
     for f in main.png editor.png; do
@@ -41,6 +50,8 @@ makensis -V2 -DVERSION="$VERSION" -DDIST="$WIN/dist" -DOUT="$SETUP" -DICON="$ROO
     -DSIZE_KB="$(du -sk "$WIN/dist" | cut -f1)" "$ROOT/packaging/windows/installer.nsi"
 chmod +x "$SETUP"
 echo "   $(basename "$SETUP"): $(du -k "$SETUP" | cut -f1) KiB"
+emulator win --settings-text 'AutoStart=99\n'
+wine_used=1
 (
     export WINEPREFIX="$WIN/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
     unset DISPLAY
@@ -53,7 +64,7 @@ echo "   $(basename "$SETUP"): $(du -k "$SETUP" | cut -f1) KiB"
     [ -f "$WINEPREFIX/drive_c/users/Public/Desktop/Z58 Service Tool.lnk" ] || { echo "FAILED: no desktop shortcut" >&2; exit 1; }
     wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Z58' /v UninstallString >/dev/null ||
         { echo "FAILED: no Add/Remove Programs entry" >&2; exit 1; }
-    ln -sfn "$(emulator win --settings-text 'AutoStart=99\n')" "$WINEPREFIX/dosdevices/com7"
+    ln -sfn "$EMU_PTY" "$WINEPREFIX/dosdevices/com7"
     wine reg add 'HKLM\SOFTWARE\KM\QV_USB_PORT' /v Port /d COM7 /f >/dev/null 2>&1
     mkdir -p "$WORK/win-shots"
     Z58_SCREENSHOTS="Z:${WORK//\//\\}\\win-shots" QT_QPA_PLATFORM=offscreen wine "$installed/z58config.exe"
@@ -64,8 +75,10 @@ echo "   $(basename "$SETUP"): $(du -k "$SETUP" | cut -f1) KiB"
     [ "$(wine reg query 'HKLM\SOFTWARE\KM\QV_USB_PORT' /v Port 2>/dev/null | grep -o COM7)" = COM7 ] ||
         { echo "FAILED: the uninstaller removed the remembered port" >&2; exit 1; }
     wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
     echo "   installed, ran and removed under Wine"
 )
+procs_stop
 
 echo "== Debian package"
 cmake -S "$ROOT" -B "$DEB" -DCMAKE_BUILD_TYPE=Release -DZ58_BUILD_TESTS=OFF -DZ58_BUILD_BENCH=OFF >/dev/null
@@ -82,14 +95,15 @@ if command -v man >/dev/null && ! grep -qs '^path-exclude.*/usr/share/man' /etc/
         man -w "$page" >/dev/null 2>&1 || { echo "FAILED: no manual page for $page" >&2; exit 1; }
     done
 fi
+Z58_PORT_DIR="$WORK/ports" emulator deb --register COM5 --settings-text 'AutoStart=99\n'
 (
     export Z58_PORT_DIR="$WORK/ports" XDG_CONFIG_HOME="$WORK/config"
     mkdir -p "$XDG_CONFIG_HOME/z58" "$WORK/deb-shots"
     echo COM5 > "$XDG_CONFIG_HOME/z58/port"
-    emulator deb --register COM5 --settings-text 'AutoStart=99\n' >/dev/null
     Z58_SCREENSHOTS="$WORK/deb-shots" QT_QPA_PLATFORM=offscreen /usr/bin/z58config >/dev/null
     pictures "$WORK/deb-shots"
 )
+procs_stop
 dpkg -r z58
 [ ! -e /usr/bin/z58ctl ] || { echo "FAILED: dpkg -r left z58ctl" >&2; exit 1; }
 echo "   installed, ran and removed with dpkg"

@@ -18,19 +18,25 @@ cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Verdana /d 'DejaVu Sans' /f >/dev/null 2>&1
 wine reg add 'HKLM\SOFTWARE\KM\QV_USB_PORT' /v Port /d COM7 /f >/dev/null 2>&1
 
-"$NATIVE/tools/z58emu" --version 001.050 --settings-text 'PinCod=1234\nMicLevel=10\nAutoStart=99\n' \
-    > "$WORK/shots-emu.out" 2>/dev/null &
-emu=$!
-Xvfb :94 -screen 0 1280x1024x24 -nolisten tcp > "$WORK/shots-xvfb.log" 2>&1 &
-xvfb=$!
-stop() { kill "$emu" "$xvfb" 2>/dev/null || true; }
+. "$ROOT/tools/procs.sh"
+stop() {
+    wineserver -k 2>/dev/null || true # the Wine desktop and the program in it, before their display goes
+    wineserver -w 2>/dev/null || true
+    procs_stop
+}
 trap stop EXIT
-for _ in $(seq 100); do grep -q READY "$WORK/shots-emu.out" 2>/dev/null && [ -e /tmp/.X11-unix/X94 ] && break; sleep 0.05; done
-ln -sfn "$(cut -d' ' -f2 "$WORK/shots-emu.out")" "$WINEPREFIX/dosdevices/com7"
-export DISPLAY=:94
+trap 'exit 130' INT
+trap 'exit 143' TERM
+procs_start_ready '^READY ' "$WORK/shots-emu.out" "$WORK/shots-emu.err" \
+    "$NATIVE/tools/z58emu" --version 001.050 --settings-text 'PinCod=1234\nMicLevel=10\nAutoStart=99\n'
+ln -sfn "${PROCS_READY#READY }" "$WINEPREFIX/dosdevices/com7"
+# Xvfb picks a free display itself and names it when it is up.
+procs_start_ready '^[0-9]+$' "$WORK/shots-display" "$WORK/shots-xvfb.log" \
+    Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp
+export DISPLAY=:$PROCS_READY
 
 W=760 H=620 # the Wine desktop; the main window is centred in it
-DISPLAY=:94 wine explorer /desktop=z58,${W}x${H} "$WIN/dist/z58config.exe" > "$WORK/shots-wine.log" 2>&1 &
+procs_start wine explorer /desktop=z58,${W}x${H} "$WIN/dist/z58config.exe" > "$WORK/shots-wine.log" 2>&1
 for _ in $(seq 200); do xdotool search --name "z58 - Wine desktop" >/dev/null 2>&1 && break; sleep 0.1; done
 sleep 3
 # The main window's client area: 320 x 505 centred, below a 20-pixel title bar.
@@ -70,7 +76,7 @@ wineserver -k 2>/dev/null || true
 # offset above grows by half.
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
 W=1140 H=930
-DISPLAY=:94 wine explorer /desktop=z58,${W}x${H} "$WIN/dist/z58config.exe" > "$WORK/shots-wine-150.log" 2>&1 &
+procs_start wine explorer /desktop=z58,${W}x${H} "$WIN/dist/z58config.exe" > "$WORK/shots-wine-150.log" 2>&1
 for _ in $(seq 200); do xdotool search --name "z58 - Wine desktop" >/dev/null 2>&1 && break; sleep 0.1; done
 sleep 3
 big() { echo $(( $1 * 3 / 2 )); }

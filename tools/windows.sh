@@ -53,16 +53,17 @@ fi
 export WINEPREFIX="$WIN/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 unset DISPLAY
 WORK=$(mktemp -d)
-pids=()
+. "$ROOT/tools/procs.sh"
 cleanup() {
     sh "$ROOT/tests/journal/pg_server.sh" stop "$WORK/pg" 2>/dev/null || true
-    touch "$WORK/broker/quit" 2>/dev/null || true
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
+    procs_stop # the broker stops the emulators it started
     wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
     rm -rf "$WORK"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Preparing the Wine prefix (once)..."
@@ -79,11 +80,8 @@ done
 
 emulator() { # emulator COMn [z58emu options...]
     local com=$1; shift
-    "$NATIVE/tools/z58emu" "$@" > "$WORK/$com.out" 2> "$WORK/$com.err" &
-    pids+=($!)
-    for _ in $(seq 100); do grep -q READY "$WORK/$com.out" 2>/dev/null && break; sleep 0.05; done
-    local pty; pty=$(cut -d' ' -f2 "$WORK/$com.out")
-    ln -sfn "$pty" "$WINEPREFIX/dosdevices/$(echo "$com" | tr 'A-Z' 'a-z')"
+    procs_start_ready '^READY ' "$WORK/$com.out" "$WORK/$com.err" "$NATIVE/tools/z58emu" "$@"
+    ln -sfn "${PROCS_READY#READY }" "$WINEPREFIX/dosdevices/${com,,}"
 }
 # The core suites' controllers sit on ports the window tests do not use.
 emulator COM17
@@ -91,8 +89,7 @@ emulator COM18 --silent
 emulator COM19 --stray 3
 # The window tests ask for their own emulators, as they do on Linux.
 mkdir -p "$WORK/broker"
-"$ROOT/tools/emu-broker.sh" "$WORK/broker" "$NATIVE/tools/z58emu" "$WINEPREFIX" &
-pids+=($!)
+procs_start "$ROOT/tools/emu-broker.sh" "$WORK/broker" "$NATIVE/tools/z58emu" "$WINEPREFIX"
 broker_win="Z:${WORK//\//\\}\\broker"
 
 # The journal's server tests talk to a throwaway PostgreSQL on 127.0.0.1 (the
@@ -113,7 +110,7 @@ for suite in "${suites[@]}"; do
     else
         status=FAILED
         failed=$((failed + 1))
-        # A suite that dies before its first line must still reach the summary.
+        # A suite that died before any output leaves nothing to show: that alone must not end the stage.
         grep -v -E '^(z58emu:|This plugin does not support)' "$WORK/$suite.log" | tail -n 80 || true
     fi
     grep -E '^\[  (PASSED|FAILED) ' "$WORK/$suite.log" | sed 's/^/   /' || true
@@ -127,15 +124,16 @@ done
 # GDI and DirectWrite, Tahoma from fonts-wine) on Xvfb: LogPixels 96, 120, 144, 192.
 if [ "$gui" = ON ]; then
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    Xvfb :95 -screen 0 1600x1200x24 -nolisten tcp > "$WORK/scale-xvfb.log" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 100); do [ -e /tmp/.X11-unix/X95 ] && break; sleep 0.05; done
+    # Xvfb picks a free display itself and names it when it is up.
+    procs_start_ready '^[0-9]+$' "$WORK/scale-display" "$WORK/scale-xvfb.log" \
+        Xvfb -displayfd 1 -screen 0 1600x1200x24 -nolisten tcp
+    scale_display=:$PROCS_READY
     for dpi in 96 120 144 192; do
         echo "== gui_tests DisplayScale at $dpi dpi (Wine, windows platform)"
         wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
         wineserver -k 2>/dev/null || true # the DPI is read when Wine starts anew
-        if DISPLAY=:95 Z58_TEST_PLATFORM=windows Z58_EMU_BROKER="$broker_win" wine "$WIN/tests/gui_tests.exe" --gtest_filter='DisplayScale.*' \
-               > "$WORK/scale-$dpi.log" 2>&1; then
+        if DISPLAY=$scale_display Z58_TEST_PLATFORM=windows Z58_EMU_BROKER="$broker_win" \
+               wine "$WIN/tests/gui_tests.exe" --gtest_filter='DisplayScale.*' > "$WORK/scale-$dpi.log" 2>&1; then
             echo "   ok"
         else
             grep -E 'Failure|Expected|actual|at scale|FAILED' "$WORK/scale-$dpi.log" | head -n 40

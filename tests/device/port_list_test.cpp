@@ -1,5 +1,6 @@
 // The port list on POSIX: ports found in a fake sysfs, COMn names given and kept
 // in the alias folder, and the reasons a port cannot be used.
+#include "ChildProcess.h"
 #include "Device.h"
 #include "EmulatorProcess.h"
 #include "FakeSysfs.h"
@@ -192,7 +193,7 @@ TEST_F(PortListTest, problem_names_the_program_that_holds_the_port) {
     int ready[2], done[2];
     ASSERT_EQ(::pipe(ready), 0);
     ASSERT_EQ(::pipe(done), 0);
-    const pid_t holder = ::fork();
+    const pid_t holder = child_process::forkTied();
     if (holder == 0) {
         const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
         ::flock(fd, LOCK_EX);
@@ -201,11 +202,12 @@ TEST_F(PortListTest, problem_names_the_program_that_holds_the_port) {
         (void)!::read(done[0], &c, 1);
         ::_exit(0);
     }
+    child_process::Guard holding(holder); // it waits for done, and holds its write end itself
     char c;
     ASSERT_EQ(::read(ready[0], &c, 1), 1);
     const std::string why = portProblem("COM6");
     (void)!::write(done[1], "x", 1);
-    ::waitpid(holder, nullptr, 0);
+    ::waitpid(holding.release(), nullptr, 0);
     EXPECT_NE(why.find("занят другой программой"), std::string::npos) << why;
     EXPECT_NE(why.find("(PID " + std::to_string(holder) + ")"), std::string::npos) << why;
     for (int fd : {ready[0], ready[1], done[0], done[1]})

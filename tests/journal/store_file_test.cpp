@@ -11,6 +11,7 @@
 #include <sstream>
 
 #ifndef _WIN32
+#include "ChildProcess.h"
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -62,7 +63,7 @@ struct ScopedUmask {
 
 // Children write records while the parent waits; each exits 0 when all its writes worked.
 pid_t recordInChild(const std::string& path, int count, int go, const std::string& program) {
-    const pid_t pid = ::fork();
+    const pid_t pid = child_process::forkTied();
     if (pid != 0)
         return pid;
     char c;
@@ -98,13 +99,15 @@ TEST(journal_file, two_programs_recording_at_once_lose_nothing) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     // Both open a journal that does not exist yet: its making is raced too.
-    const pid_t a = recordInChild(path, kEach, fds[0], "z58config");
-    const pid_t b = recordInChild(path, kEach, fds[0], "z58ctl");
+    // Each child holds the pipe's write end too: one the test leaves early
+    // would wait for its go forever, were it not for the guards.
+    child_process::Guard a(recordInChild(path, kEach, fds[0], "z58config"));
+    child_process::Guard b(recordInChild(path, kEach, fds[0], "z58ctl"));
     ASSERT_EQ(::write(fds[1], "gg", 2), 2);
     ::close(fds[1]);
     ::close(fds[0]);
-    EXPECT_EQ(exitCode(a), 0);
-    EXPECT_EQ(exitCode(b), 0);
+    EXPECT_EQ(exitCode(a.release()), 0);
+    EXPECT_EQ(exitCode(b.release()), 0);
     EXPECT_EQ(sql(path, "PRAGMA integrity_check"), "ok");
     EXPECT_EQ(sql(path, "SELECT count(*) FROM record WHERE outcome = 'done' AND ended IS NOT NULL AND revision = 2"),
               std::to_string(2 * kEach));
@@ -119,7 +122,7 @@ TEST(journal_file, a_program_killed_mid_job_leaves_an_interrupted_record_and_a_s
     makeJournal(path, 1);
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
+    const pid_t child = child_process::forkTied();
     if (child == 0) {
         JournalStore store(path);
         JobRecorder job(store, newRecord(JobKind::Firmware, bench(), "COM3"));
@@ -130,12 +133,13 @@ TEST(journal_file, a_program_killed_mid_job_leaves_an_interrupted_record_and_a_s
             store.write(r);
         }
     }
+    child_process::Guard recording(child); // it never ends by itself
     ::close(ready[1]);
     char id[36];
     ASSERT_EQ(::read(ready[0], id, sizeof id), static_cast<ssize_t>(sizeof id));
     ::close(ready[0]);
     ::usleep(100 * 1000);
-    ::kill(child, SIGKILL);
+    ::kill(recording.release(), SIGKILL);
     EXPECT_EQ(exitCode(child), 100 + SIGKILL);
 
     EXPECT_EQ(sql(path, "PRAGMA integrity_check"), "ok");

@@ -1,50 +1,48 @@
 #pragma once
 // Runs z58emu for a test: starts it, waits for its "READY <path>" line (never a
-// sleep), and stops it at the end of the scope.
+// sleep), and stops it at the end of the scope; one that never gets ready is
+// stopped before the constructor throws.
+#include "ChildProcess.h"
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 class EmulatorProcess {
 public:
     explicit EmulatorProcess(std::vector<std::string> args, int readyTimeoutMs = 5000) {
         int out[2];
-        if (pipe(out) != 0)
+        if (::pipe2(out, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
-        args.insert(args.begin(), Z58EMU_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, Z58EMU_PATH, &fa, nullptr, argv.data(), environ) != 0)
-            throw std::runtime_error("cannot start z58emu");
-        posix_spawn_file_actions_destroy(&fa);
+        pid_ = child_process::spawn(Z58EMU_PATH, args, -1, out[1], -1);
         ::close(out[1]);
         out_ = out[0];
-        path_ = waitReady(readyTimeoutMs);
+        if (pid_ < 0) {
+            ::close(out_);
+            throw std::runtime_error("cannot start z58emu");
+        }
+        try {
+            path_ = waitReady(readyTimeoutMs);
+        } catch (...) {
+            stop();
+            ::close(out_);
+            throw;
+        }
     }
     ~EmulatorProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-        }
+        stop();
         if (out_ >= 0)
             ::close(out_);
     }
+    EmulatorProcess(const EmulatorProcess&) = delete;
+    EmulatorProcess& operator=(const EmulatorProcess&) = delete;
     const std::string& path() const { return path_; }
+    pid_t pid() const { return pid_; }
     // After a restart with a line drop the emulator announces its new line.
     std::string waitReady(int timeoutMs) {
         std::string line;
@@ -65,14 +63,18 @@ public:
     }
     bool exited() {
         int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_)
             pid_ = -1;
-            return true;
-        }
-        return false;
+        return pid_ < 0;
     }
 
 private:
+    void stop() {
+        if (pid_ > 0)
+            child_process::stop(pid_);
+        pid_ = -1;
+    }
+
     pid_t pid_ = -1;
     int out_ = -1;
     std::string path_;
