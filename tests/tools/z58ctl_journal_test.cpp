@@ -8,6 +8,10 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <fstream>
