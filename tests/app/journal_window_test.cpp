@@ -468,7 +468,8 @@ TEST_F(JournalWindowTest, the_export_holds_every_filtered_record_for_excel_and_a
         EXPECT_NE(lines[i].find(";1000;QV_r2;001.050;;settings-read;done;"), std::string::npos) << lines[i];
     ASSERT_EQ(dialogs.asked.size(), 2u);
 
-    dialogs.files = {QString::fromStdString(dir / "нет такой папки/журнал.csv")};
+    // Named in UTF-8 on every system (a narrow path would be the ANSI code page's on Windows).
+    dialogs.files = {QString::fromStdString((dir.path / std::filesystem::u8path("нет такой папки/журнал.csv")).u8string())};
     click(w.ExportButton);
     ASSERT_EQ(dialogs.asked.size(), 3u);
     EXPECT_EQ(dialogs.asked[2].caption, "Ошибка");
