@@ -38,7 +38,7 @@ std::optional<Work> SettingsWriteJob::step(int result) {
             serial_ = backup->serial();
         }
         // The backup's read is the one read: only without a backup is there another.
-        if (!controller_ && !options_.backup && (options_.choose || !options_.keep.empty())) {
+        if (!controller_ && !options_.backup && (options_.choose || !options_.keep.empty() || ownerMayBeKept())) {
             state_ = State::Read;
             return call([this](DeviceInterface& d) { return d.ReadSettings(read_); }, kReplyTimeoutMs);
         }
@@ -49,6 +49,18 @@ std::optional<Work> SettingsWriteJob::step(int result) {
             return end(Outcome::Failed);
         }
         controller_ = read_;
+        // Only the serial tells this controller's own backup from another's.
+        if (ownerMayBeKept() && options_.fileSerial) {
+            state_ = State::Serial;
+            return call([this](DeviceInterface& d) { return d.GetSerialNumber(readSerial_); }, kReplyTimeoutMs);
+        }
+        return chooseAndWrite();
+    case State::Serial:
+        if (result < 0) {
+            failing(Failure{"Устройство не подключено или занято", "Ошибка", "Серийный номер", result, portWhy(), false, {}});
+            return end(Outcome::Failed);
+        }
+        serial_ = readSerial_;
         return chooseAndWrite();
     case State::Write:
         if (result < 0) {
@@ -75,7 +87,7 @@ std::optional<Work> SettingsWriteJob::chooseAndWrite() {
         std::vector<std::string> keep = options_.keep;
         // A file of another controller (or of none known) would hand this
         // controller someone else's PIN and phone numbers.
-        const bool foreignFile = options_.fromFile && (!options_.fileSerial || !serial_ || *options_.fileSerial != *serial_);
+        const bool foreignFile = ownerMayBeKept() && (!options_.fileSerial || !serial_ || *options_.fileSerial != *serial_);
         if (foreignFile)
             keep.insert(keep.end(), ownerKeys().begin(), ownerKeys().end());
         ChangeList list{chooseChanges(model_, *controller_, text_, keep), true};

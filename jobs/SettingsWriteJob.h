@@ -27,9 +27,11 @@ public:
         // Keys whose controller values stay (their rows start unchecked).
         std::vector<std::string> keep;
         // The text came from a file: unless the file is a backup of this very
-        // controller, the owner's values start kept.
+        // controller (fileSerial, from its name) or writeOwner is set, the
+        // owner's values are kept (in the window their rows start unchecked).
         bool fromFile = false;
         std::optional<std::uint32_t> fileSerial;
+        bool writeOwner = false;
         // What the list compares against when the controller's settings could not be read.
         std::string lastLoad;
     };
@@ -49,8 +51,9 @@ protected:
 
 private:
     std::optional<Work> chooseAndWrite();
+    bool ownerMayBeKept() const { return options_.fromFile && !options_.writeOwner; }
 
-    enum class State { Start, Backup, Read, Write, Verify } state_ = State::Start;
+    enum class State { Start, Backup, Read, Serial, Write, Verify } state_ = State::Start;
     const ParameterList& model_;
     std::string text_, backup_, kept_;
     Options options_;
@@ -58,6 +61,7 @@ private:
     std::optional<std::string> controller_;
     std::optional<std::uint32_t> serial_;
     std::string read_;
+    std::uint32_t readSerial_ = 0;
     std::size_t leftOut_ = 0;
 };
 

@@ -11,11 +11,15 @@
 #include "Vcom_port.h"
 
 #include <chrono>
+#include <functional>
 #include <ctime>
 #include <atomic>
 #include <thread>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -250,6 +254,106 @@ TEST_F(EmulatorTest, restart_with_line_drop_comes_back) {
     emu->waitReady(3000);
     std::uint32_t serial = 0;
     EXPECT_EQ(d.GetSerialNumber(serial), 1);
+}
+
+namespace {
+
+bool soon(const std::function<bool()>& done, int timeoutMs = 3000) {
+    const auto end = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (SteadyClock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void tell(const std::string& fifo, const std::string& line) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0) << fifo;
+    const std::string text = line + "\n";
+    EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+}
+
+std::string linkOf(const std::string& link) {
+    std::error_code ec;
+    return std::filesystem::read_symlink(link, ec).string();
+}
+
+} // namespace
+
+// A controller that restarts into new firmware may come back on another COM port.
+TEST_F(EmulatorTest, restart_away_comes_back_on_a_new_line_and_name_with_the_uploaded_version) {
+    auto emu = start({"--register", "COM7", "--come-back-as", "COM9", "--restart-drop", "300", "--version", "001.050"});
+    const std::string first = emu->path();
+    EXPECT_EQ(linkOf(dir / "ports/COM7"), first);
+    {
+        Device d("COM7");
+        FirmwareImage fw = firmware();
+        ASSERT_EQ(d.BeginFirmwareUpdate(), 1);
+        UploadStepper up(fw.stream.data(), fw.stream.size(), fw.imageCrc, fw.imageSize);
+        ASSERT_EQ(upload(d, up), 1);
+        EXPECT_EQ(d.RestartDevice(), 1);
+        const std::string back = emu->waitReady(3000);
+        EXPECT_FALSE(std::filesystem::exists(dir / "ports/COM7")) << "the old name went with the old line";
+        EXPECT_EQ(linkOf(dir / "ports/COM9"), back);
+        std::uint32_t serial = 0;
+        EXPECT_LT(d.GetSerialNumber(serial), 0) << "nothing answers on COM7 now";
+    }
+    Device d("COM9");
+    std::string text;
+    EXPECT_EQ(d.GetVersionInfo(text), 1);
+    EXPECT_EQ(text, "QV_r2\n001.083\nNov 11 2019") << "the image's version, not the one before";
+}
+
+TEST_F(EmulatorTest, unplug_and_plug_through_the_control_channel_keep_the_controller) {
+    const std::string fifo = dir / "control";
+    auto emu = start({"--register", "COM7", "--control", fifo, "--restart-drop", "100"});
+    Device d("COM7");
+    ASSERT_EQ(d.SetSerialNumber(99), 1);
+    ASSERT_EQ(d.WriteSettings("MicLevel=3\n"), 1);
+
+    // A client holding the old line sees it hang up, and the name goes with it.
+    const std::string old = emu->path();
+    const int client = ::open(old.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(client, 0);
+    tell(fifo, "unplug");
+    pollfd p{client, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 3000), 1);
+    EXPECT_TRUE(p.revents & (POLLHUP | POLLERR)) << p.revents;
+    char c = 0;
+    EXPECT_LE(::read(client, &c, 1), 0);
+    EXPECT_EQ(::write(client, "x", 1), -1);
+    ::close(client);
+    EXPECT_TRUE(soon([&] { return !std::filesystem::exists(dir / "ports/COM7"); }));
+    std::uint32_t serial = 0;
+    EXPECT_LT(d.GetSerialNumber(serial), 0);
+    tell(fifo, "unplug"); // already out: ignored, and it still serves the control channel
+
+    tell(fifo, "plug");
+    const std::string back = emu->waitReady(3000);
+    EXPECT_EQ(linkOf(dir / "ports/COM7"), back);
+    EXPECT_EQ(d.GetSerialNumber(serial), 1);
+    EXPECT_EQ(serial, 99u) << "the same controller";
+    std::string text;
+    EXPECT_EQ(d.ReadSettings(text), 1);
+    EXPECT_EQ(text, "MicLevel=3\n");
+
+    tell(fifo, "plug"); // already in: nothing changes, no READY
+    const auto t0 = SteadyClock::now();
+    tell(fifo, "restart");
+    const std::string restarted = emu->waitReady(3000);
+    EXPECT_GE(msSince(t0), 90) << "this READY is the restart's, after its 100 ms away";
+    EXPECT_EQ(linkOf(dir / "ports/COM7"), restarted);
+    EXPECT_EQ(d.GetSerialNumber(serial), 1);
+    EXPECT_EQ(serial, 99u);
+    EXPECT_FALSE(emu->exited());
+}
+
+TEST_F(EmulatorTest, a_control_path_that_is_not_a_fifo_is_refused) {
+    std::ofstream(dir / "plain") << "x";
+    EXPECT_THROW(EmulatorProcess({"--control", dir / "plain"}), std::runtime_error);
 }
 
 TEST_F(EmulatorTest, port_search_skips_a_silent_port) {

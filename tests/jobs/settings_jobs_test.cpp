@@ -213,12 +213,13 @@ TEST_F(SettingsJobs, a_file_of_another_controller_keeps_the_owners_values_unless
     device->settingsText = "PinCod=4821\nUserNumber1=+79161234567\nMicLevel=10\n";
     device->serial = 305419896;
     const std::string file = "PinCod=1111\nUserNumber1=+70000000000\nMicLevel=12\n";
-    auto sent = [&](std::optional<std::uint32_t> fileSerial) {
+    auto sent = [&](std::optional<std::uint32_t> fileSerial, bool writeOwner = false) {
         host = RecordingHost{};
         jobs::SettingsWriteJob::Options o;
         o.choose = true;
         o.fromFile = true;
         o.fileSerial = fileSerial;
+        o.writeOwner = writeOwner;
         jobs::SettingsWriteJob job(host, model, file, o);
         EXPECT_EQ(runOn(device, job), Outcome::Done);
         device->settingsText = "PinCod=4821\nUserNumber1=+79161234567\nMicLevel=10\n";
@@ -231,7 +232,50 @@ TEST_F(SettingsJobs, a_file_of_another_controller_keeps_the_owners_values_unless
     EXPECT_EQ(host.only("choose "), Strings{"choose 1/3"});
     EXPECT_EQ(sent(12345u), "PinCod=4821\nUserNumber1=+79161234567\nMicLevel=12\n") << "a backup of another controller";
     EXPECT_EQ(sent(305419896u), file) << "this controller's own backup is written whole";
+    EXPECT_EQ(sent(12345u, true), file) << "asked to write them";
+    EXPECT_FALSE(host.lists[0].rows[0].kept);
     host.unchoose = {};
+}
+
+// The terminal's write: no list, no backup, yet the owner values of a file are
+// not written over the controller's unknowingly.
+TEST_F(SettingsJobs, a_file_written_without_a_backup_reads_the_controller_to_keep_the_owners_values) {
+    device->settingsText = "PinCod=4821\nUserNumber2=+79161234567\nMicLevel=10\n";
+    device->serial = 305419896;
+    const std::string file = "PinCod=1111\nUserNumber2=+70000000000\nMicLevel=12\n";
+    auto write = [&](std::optional<std::uint32_t> fileSerial, bool writeOwner = false) {
+        host = RecordingHost{};
+        device->calls.clear();
+        device->settingsText = "PinCod=4821\nUserNumber2=+79161234567\nMicLevel=10\n";
+        jobs::SettingsWriteJob::Options o = opts(false, false);
+        o.fromFile = true;
+        o.fileSerial = fileSerial;
+        o.writeOwner = writeOwner;
+        jobs::SettingsWriteJob job(host, model, file, o);
+        return runOn(device, job);
+    };
+    EXPECT_EQ(write(std::nullopt), Outcome::Done);
+    EXPECT_EQ(device->frames(), (Strings{"read", "write", "read"})) << "no serial to compare: kept without asking it";
+    EXPECT_EQ(device->written, "PinCod=4821\nUserNumber2=+79161234567\nMicLevel=12\n");
+    const Strings said = host.only("detail ");
+    ASSERT_EQ(said.size(), 2u) << "each kept value is said";
+    EXPECT_EQ(said[0], "detail Пин код  (PinCod): значение этого устройства сохранено");
+    EXPECT_NE(said[1].find("(UserNumber2): значение этого устройства сохранено"), std::string::npos) << said[1];
+
+    EXPECT_EQ(write(305419896u), Outcome::Done);
+    EXPECT_EQ(device->frames(), (Strings{"read", "serial", "write", "read"}));
+    EXPECT_EQ(device->written, file) << "its own backup";
+    EXPECT_TRUE(host.only("detail ").empty());
+
+    EXPECT_EQ(write(std::nullopt, true), Outcome::Done);
+    EXPECT_EQ(device->frames(), (Strings{"write", "read"})) << "nothing to keep: nothing to read";
+    EXPECT_EQ(device->written, file);
+
+    device->results = {{"serial", -2}};
+    device->written.clear();
+    EXPECT_EQ(write(305419896u), Outcome::Failed);
+    EXPECT_EQ(device->frames(), (Strings{"read", "serial"})) << "whose file it is is not known: nothing written";
+    EXPECT_TRUE(device->written.empty());
 }
 
 TEST_F(SettingsJobs, keep_without_a_backup_reads_first_and_says_which_stayed) {

@@ -66,7 +66,8 @@ TEST_F(CtlTest, device_commands_against_the_emulator) {
 
     std::ofstream(dir / "w.txt", std::ios::binary) << "MicLevel=12\r\n";
     EXPECT_EQ(ctl({"--port", "COM7", "write-settings", dir / "w.txt"}).exitCode, 0);
-    EXPECT_EQ(ctl({"--port", "COM7", "read-settings"}).out, "MicLevel=12\r\n");
+    EXPECT_EQ(ctl({"--port", "COM7", "read-settings"}).out, "PinCod=1234\r\nMicLevel=12\r\n")
+        << "a file without the owner's PIN does not blank it";
 
     EXPECT_EQ(ctl({"--port", "COM7", "diagnostics"}).out.substr(0, 6), "A0 A1 ");
     EXPECT_EQ(ctl({"--port", "COM7", "restart"}).exitCode, 0);
@@ -327,7 +328,8 @@ TEST_F(CtlTest, keep_and_keep_owner_leave_the_controllers_values_and_diff_marks_
     EXPECT_NE(diff.out.find("(PinCod): значение этого устройства сохранено"), std::string::npos) << diff.out;
     EXPECT_EQ(diff.out.find("1111"), std::string::npos) << "a kept value is not shown as a change";
 
-    const auto keep = ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "other.txt", "--keep", "MicLevel,PinCod"});
+    const auto keep = ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "other.txt", "--keep", "MicLevel,PinCod",
+                           "--write-owner"});
     EXPECT_EQ(keep.exitCode, 0) << keep.err;
     EXPECT_NE(readWhole(dir / "emu.jsonl").find("\"text\":\"PinCod=4821\\u000aUserNumber1=+70000000000\\u000aMicLevel=10\\u000a\""),
               std::string::npos)
@@ -340,4 +342,46 @@ TEST_F(CtlTest, keep_and_keep_owner_leave_the_controllers_values_and_diff_marks_
     EXPECT_NE(readWhole(dir / "emu.jsonl").find("\"text\":\"PinCod=4821\\u000aUserNumber1=+70000000000\\u000aMicLevel=12\\u000a\""),
               std::string::npos);
     EXPECT_EQ(ctl({"--port", "COM7", "write-settings", dir / "other.txt", "--keep", "NoSuchKey"}).exitCode, 2);
+}
+
+TEST_F(CtlTest, a_file_of_another_car_keeps_the_customers_pin_and_numbers_unless_told) {
+    const std::string customer = "PinCod=4821\\nUserNumber1=+79161234567\\nMicLevel=10\\n";
+    const std::string file = "PinCod=1111\r\nUserNumber1=+70000000000\r\nMicLevel=12\r\n";
+    std::ofstream(dir / "other car.txt", std::ios::binary) << file;
+    auto sent = [&](const std::string& text) { return "\"text\":\"" + text + "\""; };
+    {
+        EmulatorProcess emu({"--register", "COM7", "--log", dir / "emu.jsonl", "--settings-text", customer});
+        for (const char* backup : {"--no-backup", "--yes"}) { // without a backup the controller is read all the same
+            const auto r = ctl({"--port", "COM7", backup, "write-settings", dir / "other car.txt"});
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_NE(r.err.find("(PinCod): значение этого устройства сохранено"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("(UserNumber1): значение этого устройства сохранено"), std::string::npos) << r.err;
+            EXPECT_NE(readWhole(dir / "emu.jsonl").find(sent("PinCod=4821\\u000aUserNumber1=+79161234567\\u000aMicLevel=12\\u000a")),
+                      std::string::npos)
+                << backup << readWhole(dir / "emu.jsonl");
+            EXPECT_EQ(readWhole(dir / "emu.jsonl").find("1111"), std::string::npos) << backup;
+        }
+
+        const auto both = ctl({"--port", "COM7", "write-settings", dir / "other car.txt", "--keep-owner", "--write-owner"});
+        EXPECT_EQ(both.exitCode, 2);
+        EXPECT_EQ(readWhole(dir / "emu.jsonl").find("1111"), std::string::npos) << "nothing sent";
+
+        const auto asked = ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "other car.txt", "--write-owner"});
+        EXPECT_EQ(asked.exitCode, 0) << asked.err;
+        EXPECT_NE(readWhole(dir / "emu.jsonl").find(sent("PinCod=1111\\u000aUserNumber1=+70000000000\\u000aMicLevel=12\\u000a")),
+                  std::string::npos);
+        EXPECT_EQ(asked.err.find("сохранено"), std::string::npos) << asked.err;
+    }
+    // This controller's own backup (its serial in the name) puts its owner values back; another's does not.
+    EmulatorProcess emu({"--register", "COM7", "--log", dir / "own.jsonl", "--settings-text", customer});
+    std::filesystem::copy_file(dir / "other car.txt", dir / "305419896_2026-12-08_14-05-09.txt");
+    std::filesystem::copy_file(dir / "other car.txt", dir / "305419897_2026-12-08_14-05-09.txt");
+    const auto another = ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "305419897_2026-12-08_14-05-09.txt"});
+    EXPECT_EQ(another.exitCode, 0) << another.err;
+    EXPECT_EQ(readWhole(dir / "own.jsonl").find("1111"), std::string::npos);
+    const auto own = ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "305419896_2026-12-08_14-05-09.txt"});
+    EXPECT_EQ(own.exitCode, 0) << own.err;
+    EXPECT_NE(readWhole(dir / "own.jsonl").find(sent("PinCod=1111\\u000aUserNumber1=+70000000000\\u000aMicLevel=12\\u000a")),
+              std::string::npos)
+        << readWhole(dir / "own.jsonl");
 }

@@ -27,6 +27,7 @@ struct Args {
     bool otherType = false; // --other-type: flash a controller of another type than the image
     std::vector<std::string> keep; // --keep KEY,...: the controller's values of these keys stay
     bool keepOwner = false;        // --keep-owner: the PIN and the phone numbers stay
+    bool writeOwner = false;       // --write-owner: a file's PIN and phone numbers are written
     // The journal's filters, as typed (checked by the command).
     std::optional<std::string> serial, kind, outcome, since, until;
     bool csv = false;    // --csv

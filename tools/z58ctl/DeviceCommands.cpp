@@ -19,6 +19,7 @@
 #include "PortSettingStore.h"
 #include "ReportJob.h"
 #include "Runner.h"
+#include "SettingsChoice.h"
 #include "SettingsFile.h"
 #include "SettingsWriteJob.h"
 #include "SoundJob.h"
@@ -164,7 +165,11 @@ int readSettingsCommand(const Args& a) {
 
 int writeSettingsCommand(const Args& a) {
     if (a.positional.size() != 1) {
-        err("usage: z58ctl write-settings FILE [--keep KEY,...] [--keep-owner]");
+        err("usage: z58ctl write-settings FILE [--keep KEY,...] [--keep-owner|--write-owner]");
+        return kUsage;
+    }
+    if (a.keepOwner && a.writeOwner) {
+        err("--keep-owner and --write-owner say the opposite; give one of them");
         return kUsage;
     }
     auto list = loadModel();
@@ -175,6 +180,11 @@ int writeSettingsCommand(const Args& a) {
     options.backup = !a.noBackup;
     if (!keptKeys(a, *list, options.keep))
         return kUsage;
+    // A file is someone's settings: the owner values stay unless it is this
+    // controller's own backup (its name gives the serial) or asked for.
+    options.fromFile = true;
+    options.fileSerial = serialOfBackupName(a.positional[0]);
+    options.writeOwner = a.writeOwner;
     if (!fileOperation([&] { list->LoadSettingsText(readSettingsFile(a.positional[0])); }))
         return kFailed;
     TerminalHost host(a);

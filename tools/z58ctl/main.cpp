@@ -80,9 +80,11 @@ const char kHelp[] =
     "  serial                 print the serial number\n"
     "  version                print device type, firmware version and build date\n"
     "  read-settings [FILE]   read the settings and save them as a settings file (stdout without FILE)\n"
-    "  write-settings FILE [--no-backup] [--keep KEY,...] [--keep-owner]  send the settings of a settings\n"
-    "                         file to the controller; --keep leaves the controller's own values of those keys,\n"
-    "                         --keep-owner those of the PIN and the four phone numbers\n"
+    "  write-settings FILE [--no-backup] [--keep KEY,...] [--keep-owner|--write-owner]  send the settings\n"
+    "                         of a settings file to the controller; --keep leaves the controller's own values\n"
+    "                         of those keys, --keep-owner those of the PIN and the four phone numbers; these\n"
+    "                         owner values stay unless FILE is this controller's own backup or --write-owner\n"
+    "                         is given (which of them stayed is said)\n"
     "  update-firmware [--yes] [--no-backup] [--other-type]  upload the carried firmware (--yes answers every\n"
     "                         question but one: a controller of another type is flashed only with --other-type)\n"
     "                         (both save the controller's settings as a backup first, unless --no-backup)\n"
@@ -186,6 +188,8 @@ int main(int argc, char** rawArgv) {
             }
         } else if (a == "--keep-owner") {
             args.keepOwner = true;
+        } else if (a == "--write-owner") {
+            args.writeOwner = true;
         } else if ((a == "--serial" || a == "--kind" || a == "--outcome" || a == "--since" || a == "--until") &&
                    i + 1 < argc) {
             std::optional<std::string>& filter = a == "--serial"    ? args.serial

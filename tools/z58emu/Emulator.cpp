@@ -5,6 +5,7 @@
 #include "PortPath.h"
 #include "crc32.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <algorithm>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -85,6 +87,8 @@ Emulator::Emulator(EmulatorOptions options) : o_(std::move(options)) {}
 
 Emulator::~Emulator() {
     closeLine();
+    if (control_ >= 0)
+        ::close(control_);
     if (log_)
         std::fclose(log_);
 }
@@ -118,7 +122,7 @@ bool Emulator::openLine() {
 }
 
 void Emulator::closeLine() {
-    if (!o_.registerAs.empty() && !path_.empty()) {
+    if (!o_.registerAs.empty() && !path_.empty() && master_ >= 0) {
         std::error_code ec;
         const auto link = std::filesystem::path(portAliasDir()) / o_.registerAs;
         if (std::filesystem::read_symlink(link, ec) == path_)
@@ -140,18 +144,92 @@ bool Emulator::start() {
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
+    return openControl() && openLine();
+}
+
+bool Emulator::openControl() {
+    if (o_.controlPath.empty())
+        return true;
+    struct stat st {};
+    if (::stat(o_.controlPath.c_str(), &st) != 0 && ::mkfifo(o_.controlPath.c_str(), 0600) != 0) {
+        std::fprintf(stderr, "z58emu: cannot make the control FIFO %s: %s\n", o_.controlPath.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (::stat(o_.controlPath.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+        std::fprintf(stderr, "z58emu: %s is not a FIFO\n", o_.controlPath.c_str());
+        return false;
+    }
+    // Read and write: the FIFO never reads as ended when a writer closes it.
+    control_ = ::open(o_.controlPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (control_ < 0) {
+        std::fprintf(stderr, "z58emu: cannot open %s: %s\n", o_.controlPath.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+void Emulator::readControl() {
+    char buf[256];
+    ssize_t n;
+    while ((n = ::read(control_, buf, sizeof buf)) > 0)
+        controlInbox_.append(buf, static_cast<size_t>(n));
+    for (size_t lf; (lf = controlInbox_.find('\n')) != std::string::npos;) {
+        std::string line = controlInbox_.substr(0, lf);
+        controlInbox_.erase(0, lf + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        command(line);
+    }
+}
+
+void Emulator::command(const std::string& line) {
+    const bool plugged = master_ >= 0;
+    if (line == "unplug" && plugged) {
+        std::fprintf(stderr, "z58emu: unplugged\n");
+        closeLine();
+        inbox_.clear();
+    } else if (line == "plug" && !plugged) {
+        std::fprintf(stderr, "z58emu: plugged in\n");
+        if (!comeBack())
+            gone_ = true;
+    } else if (line == "restart" && plugged) {
+        restart();
+    } else if (line == "unplug" || line == "plug" || line == "restart") {
+        std::fprintf(stderr, "z58emu: %s ignored: the line is %s\n", line.c_str(), plugged ? "up" : "unplugged");
+    } else if (!line.empty()) {
+        std::fprintf(stderr, "z58emu: unknown command \"%s\" (unplug, plug, restart)\n", line.c_str());
+    }
+}
+
+// A new pseudo-terminal for the same controller, under its new name if it has one.
+bool Emulator::comeBack() {
+    if (!o_.comeBackAs.empty())
+        o_.registerAs = o_.comeBackAs;
     return openLine();
 }
 
 int Emulator::run() {
     unsigned char buf[4096];
     while (!g_stop && !gone_) {
-        if (o_.deaf) {
+        pollfd p[2];
+        nfds_t count = 0;
+        const bool listening = master_ >= 0 && !o_.deaf;
+        if (control_ >= 0)
+            p[count++] = pollfd{control_, POLLIN, 0};
+        if (listening)
+            p[count++] = pollfd{master_, POLLIN, 0};
+        if (count == 0) {
             sleepMs(100);
             continue;
         }
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
+        if (::poll(p, count, 100) <= 0)
+            continue;
+        if (control_ >= 0 && p[0].revents) {
+            // A command may have replaced the line this poll was for: poll again.
+            readControl();
+            continue;
+        }
+        if (!listening || !p[count - 1].revents)
             continue;
         const ssize_t n = ::read(master_, buf, sizeof buf);
         if (n <= 0) {
@@ -190,7 +268,25 @@ std::string Emulator::versionReply() const {
 void Emulator::vanish() {
     std::fprintf(stderr, "z58emu: line gone (unplugged)\n");
     closeLine();
-    gone_ = true;
+    inbox_.clear();
+    // With a control channel it can be plugged in again.
+    gone_ = control_ < 0;
+}
+
+void Emulator::restart() {
+    std::fprintf(stderr, "z58emu: restart\n");
+    // A committed firmware upload is what it runs from now on.
+    if (!pendingVersion_.empty()) {
+        o_.version = pendingVersion_;
+        pendingVersion_.clear();
+    }
+    if (o_.restartDropMs > 0) {
+        closeLine();
+        inbox_.clear();
+        sleepMs(o_.restartDropMs);
+        if (!comeBack())
+            gone_ = true;
+    }
 }
 
 void Emulator::reply(std::uint16_t type, const std::vector<unsigned char>& payload) {
@@ -337,18 +433,7 @@ void Emulator::handle(const Frame& f) {
         break;
     }
     case tRestart:
-        std::fprintf(stderr, "z58emu: restart\n");
-        if (!pendingVersion_.empty()) {
-            o_.version = pendingVersion_;
-            pendingVersion_.clear();
-        }
-        if (o_.restartDropMs > 0) {
-            closeLine();
-            sleepMs(o_.restartDropMs);
-            inbox_.clear();
-            if (!openLine())
-                gone_ = true;
-        }
+        restart();
         break;
     default:
         break; // unknown requests get no answer

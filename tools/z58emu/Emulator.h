@@ -16,6 +16,8 @@ struct EmulatorOptions {
     std::string versionText;
     std::string settings;        // Windows-1251 settings text
     std::string registerAs;      // "COM7": a link in the port alias folder
+    std::string comeBackAs;      // a line that comes back (restart drop, plug) is linked as this instead
+    std::string controlPath;     // a FIFO of commands: unplug, plug, restart
     std::string logPath;         // JSON lines, one per received frame
 
     // Faults.
@@ -45,7 +47,8 @@ public:
     ~Emulator();
     // Opens the pseudo-terminal and registers it; prints "READY <path>".
     bool start();
-    // Serves until stop() is requested by a signal or the line vanished.
+    // Serves until a signal stops it or the line vanished (with a control
+    // channel a vanished line waits for "plug").
     int run();
 
 private:
@@ -62,9 +65,16 @@ private:
     std::string versionReply() const;
     bool commitMatches(std::uint32_t count, std::uint32_t crc) const;
     void vanish();
+    void restart();
+    bool comeBack();
+    bool openControl();
+    void readControl();
+    void command(const std::string& line);
 
     EmulatorOptions o_;
     int master_ = -1, slave_ = -1;
+    int control_ = -1;
+    std::string controlInbox_;
     std::string path_;
     std::vector<unsigned char> inbox_;
     std::FILE* log_ = nullptr;

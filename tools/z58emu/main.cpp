@@ -15,7 +15,8 @@ const char kHelp[] =
     "z58emu - Z58 controller emulator on a pseudo-terminal\n"
     "\n"
     "usage: z58emu [options]\n"
-    "Prints \"READY <pty path>\" on stdout once the line is up; stop it with SIGTERM.\n"
+    "Prints \"READY <pty path>\" on stdout once the line is up, and again each time it comes\n"
+    "back; stop it with SIGTERM.\n"
     "\n"
     "  --register COMn        link COMn in the port alias folder ($Z58_PORT_DIR) to the line\n"
     "  --serial N             serial number (default 305419896); IdSet changes it\n"
@@ -24,6 +25,12 @@ const char kHelp[] =
     "  --settings FILE        initial settings text (Windows-1251 file)\n"
     "  --settings-text TEXT   initial settings text (UTF-8, \\n for line feeds)\n"
     "  --log FILE             append one JSON line per received frame\n"
+    "  --control FIFO         read commands from FIFO (made if missing), one a line:\n"
+    "                         unplug  close the line and remove its COMn link\n"
+    "                         plug    a new line (and link) for the same controller, same serial\n"
+    "                                 number and settings; prints READY again\n"
+    "                         restart restart as on the controller's restart request\n"
+    "  --come-back-as COMn    a line that comes back (--restart-drop, plug) is linked as COMn\n"
     "\n"
     "Faults:\n"
     "  --silent               never answer\n"
@@ -37,7 +44,8 @@ const char kHelp[] =
     "  --vanish-after N       close the line after N data fragments (an unplug)\n"
     "  --vanish-mid-reply N   close the line halfway through the reply to request N\n"
     "  --intrude-after N      answer fragment N with a valid frame of another type\n"
-    "  --restart-drop MS      on restart the line goes away for MS ms and comes back\n"
+    "  --restart-drop MS      on restart the line goes away for MS ms and comes back as a new\n"
+    "                         pseudo-terminal (READY again), running a firmware upload committed before\n"
     "  --stray N              send N stray bytes after every reply\n"
     "  --deaf                 never read the line (requests back up in the tool's queue)\n"
     "  --drop-key KEY         a written setting KEY is not kept (reads back without it)\n"
@@ -86,6 +94,8 @@ int main(int argc, char** argv) {
         };
         if (a == "--help" || a == "-h") { std::fputs(kHelp, stdout); return 0; }
         else if (a == "--register") o.registerAs = next();
+        else if (a == "--come-back-as") o.comeBackAs = next();
+        else if (a == "--control") o.controlPath = next();
         else if (a == "--serial") o.serial = static_cast<std::uint32_t>(std::strtoul(next(), nullptr, 0));
         else if (a == "--type") o.type = cp1251::fromUtf8(next());
         else if (a == "--version") o.version = cp1251::fromUtf8(next());
