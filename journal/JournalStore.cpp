@@ -10,7 +10,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <mutex>
 #include <stdexcept>
 
@@ -220,13 +222,24 @@ struct JournalStore::Impl {
             return;
         }
 
-        rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-        if (rc == SQLITE_OK && sqlite3_db_readonly(db, "main") == 1)
-            rc = SQLITE_READONLY;
-        if (rc == SQLITE_OK)
-            rc = configure();
-        if (rc == SQLITE_OK)
-            rc = migrate();
+        // Two programs making the file at once: the switch to WAL and the
+        // migration can be refused at once (not waited for) while the other
+        // holds the file; such a refusal is tried again within the busy time.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+        for (;;) {
+            rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+            if (rc == SQLITE_OK && sqlite3_db_readonly(db, "main") == 1)
+                rc = SQLITE_READONLY;
+            if (rc == SQLITE_OK)
+                rc = configure();
+            if (rc == SQLITE_OK)
+                rc = migrate();
+            const int primary = rc & 0xFF;
+            if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) || std::chrono::steady_clock::now() >= giveUp)
+                break;
+            close();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         if (rc != SQLITE_OK) {
             const std::string reason = why(rc);
             close();
