@@ -5,6 +5,7 @@
 // column, another PC's backup in the editor, the fallback to this PC's records
 // when the server is stopped, a record the server refused, and the serial
 // number's log line counting the workshop's records.
+#include "SilentListener.h"
 #include "ChangesView.h"
 #include "DataFolder.h"
 #include "EmulatorProcess.h"
@@ -54,22 +55,6 @@ std::string readLine(const std::string& path) {
     return s;
 }
 
-// A listener that takes connections and never says a word.
-struct SilentListener {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int port = 0;
-    SilentListener() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd, 16);
-        socklen_t n = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
-    }
-    ~SilentListener() { close(fd); }
-};
 
 // Serial numbers of this run: the server keeps the records of every test.
 std::uint32_t freshSerial() {

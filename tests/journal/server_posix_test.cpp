@@ -1,6 +1,7 @@
 // The journal's server where only POSIX can play it: a server stopped in the
 // middle of a batch and started again, a closed port and a listener that never
 // answers, and z58ctl on two PCs.
+#include "SilentListener.h"
 #include "EmulatorProcess.h"
 #include "RunProgram.h"
 #include "ServerTesting.h"
@@ -32,21 +33,6 @@ int closedPort() {
     return ntohs(a.sin_port);
 }
 
-struct SilentListener {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int port = 0;
-    SilentListener() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd, 16);
-        socklen_t n = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
-    }
-    ~SilentListener() { close(fd); }
-};
 
 } // namespace
 

@@ -1,5 +1,6 @@
 // z58ctl and the service journal end to end: what its jobs leave on record,
 // the journal commands, a run killed mid-upload, two runs recording at once.
+#include "SilentListener.h"
 #include "EmulatorProcess.h"
 #include "JournalStore.h"
 #include "RunProgram.h"
@@ -184,16 +185,8 @@ TEST_F(CtlJournal, two_runs_recording_at_once_lose_nothing) {
 }
 
 TEST_F(CtlJournal, with_a_server_that_never_answers_an_upload_ends_as_without_one_and_its_records_wait) {
-    // A listener that takes the connection and says nothing.
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(fd, 8), 0);
-    socklen_t n = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &n);
-    ScopedEnv server{"Z58_JOURNAL_SERVER", "host=127.0.0.1 port=" + std::to_string(ntohs(addr.sin_port)) +
+    SilentListener silent;
+    ScopedEnv server{"Z58_JOURNAL_SERVER", "host=127.0.0.1 port=" + std::to_string(silent.port) +
                                                " dbname=z58 user=pc1 sslmode=disable"};
     EmulatorProcess emu({"--register", "COM7"});
     const auto fw = ctl({"--port", "COM7", "update-firmware", "--yes", "--no-backup"});
@@ -204,5 +197,4 @@ TEST_F(CtlJournal, with_a_server_that_never_answers_an_upload_ends_as_without_on
     EXPECT_NE(sync.err.find("Ждут отправки: 1: Сервер журнала недоступен"), std::string::npos) << sync.err;
     EXPECT_EQ(ctl({"journal", "--local", "--csv", "--kind", "firmware"}).out.find(",firmware,done,") != std::string::npos,
               true);
-    ::close(fd);
 }
