@@ -31,6 +31,9 @@ std::optional<Work> FirmwareJob::awaitBack() {
     state_ = State::Back;
     // One piece of work: while the controller restarts its port may be gone,
     // and each question fails at once; the pauses between them sleep.
+    if (options_.findBack)
+        return call([this, dropped = dropped_](DeviceInterface& d) { return options_.findBack(d, versionAfter_, *dropped); },
+                    options_.backAfterRestartMs);
     return call([this, dropped = dropped_](DeviceInterface& d) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.backAfterRestartMs);
         for (;;) {
@@ -170,15 +173,16 @@ std::optional<Work> FirmwareJob::step(int result) {
                               "Перезагрузка ...", false, false});
         }
         // The saved settings are offered only to a controller that answers again.
-        if (options_.offerRestore && !backup_.empty())
+        if ((options_.offerRestore && !backup_.empty()) || (options_.findBack && !restartFailed_))
             return awaitBack();
         state_ = State::Restore;
         return step(0);
 
     case State::Back:
         if (result < 0) {
-            const std::string text = "Устройство не ответило после перезагрузки.\nНастройки, сохранённые перед "
-                                     "обновлением, можно записать позже: " + backup_;
+            const std::string text = backup_.empty() ? std::string("Устройство не ответило после перезагрузки.")
+                                                     : "Устройство не ответило после перезагрузки.\nНастройки, сохранённые перед "
+                                                       "обновлением, можно записать позже: " + backup_;
             failing(Failure{text, "Внимание", "Устройство не ответило после перезагрузки", result, portWhy(), false, {}},
                     false);
             restartFailed_ = true;
@@ -188,6 +192,8 @@ std::optional<Work> FirmwareJob::step(int result) {
         if (journal::JobRecord* r = record())
             r->firmwareAfter = cp1251::toUtf8(versionAfter_);
         state_ = State::Restore;
+        if (!options_.offerRestore || backup_.empty())
+            return step(0);
         return enter(std::make_unique<RestoreJob>(host_, model_, backup_));
 
     case State::Restore:

@@ -7,6 +7,7 @@
 #include "UploadJob.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace jobs {
@@ -24,6 +25,12 @@ public:
         // How long the controller may take to answer again after its restart
         // before the saved settings are offered (it is back within seconds).
         std::uint32_t backAfterRestartMs = 30000;
+        // Where the controller is looked for once it restarted, in place of its
+        // own port (a series: its serial number on whichever port it comes back).
+        // Runs on the executor's thread; gives the firmware version found
+        // (Windows-1251) or the failure's result code, and ends early once dropped.
+        std::function<int(DeviceInterface& device, std::string& firmwareVersion, const std::atomic<bool>& dropped)>
+            findBack;
     };
     // image: the carried firmware resource, checked before anything is asked or
     // sent; model (the description a restore is verified by) is borrowed.

@@ -84,13 +84,16 @@ void Job::settleJob(Outcome outcome, int code, const std::string& reason) {
         context_.recording.settle(recordOutcome(outcome), code, reason);
 }
 
-void Job::failing(const Failure& failure, bool last) {
-    // As the terminal says it: the operation and what the result code means;
-    // without a code the box's text is the reason.
+std::string failureReason(const Failure& failure) {
     std::string reason = failure.what;
     const std::string detail = failure.code < 0 ? result::describe(failure.code) : failure.text;
     if (!detail.empty() && detail != reason)
         reason = reason.empty() ? detail : reason + ": " + detail;
+    return reason;
+}
+
+void Job::failing(const Failure& failure, bool last) {
+    const std::string reason = failureReason(failure);
     if (journal::JobRecord* r = record()) {
         // Kept for the end when it is not the last message (or a child's).
         r->code = failure.code;

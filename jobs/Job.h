@@ -32,6 +32,10 @@ enum class Outcome {
     Interrupted,  // dropped by its runner (the window closed, another job took over)
 };
 
+// A failure as the terminal says it: the operation and what its result code
+// means (or the box's text when there is no code).
+std::string failureReason(const Failure& failure);
+
 // A job's outcome as the journal names it: Refused (nothing could be sent) is a failure.
 journal::JobOutcome recordOutcome(Outcome outcome);
 

@@ -11,11 +11,15 @@ JobJournal::~JobJournal() {
         entry.second->complete(journal::JobOutcome::Interrupted);
 }
 
-Recording JobJournal::open(const Job& job, const std::string& port) {
+Recording JobJournal::open(const Job& job, const std::string& port, const std::string& seriesId, int unitNumber) {
     const std::optional<journal::JobKind> kind = job.recordKind();
     if (!kind)
         return {};
-    auto recorder = std::make_unique<journal::JobRecorder>(store_, journal::newRecord(*kind, where_, port));
+    journal::JobRecord record = journal::newRecord(*kind, where_, port);
+    record.seriesId = seriesId;
+    if (!seriesId.empty())
+        record.unitNumber = unitNumber;
+    auto recorder = std::make_unique<journal::JobRecorder>(store_, std::move(record));
     Recording recording;
     recording.record = &recorder->record();
     recording.settle = [this, &job](journal::JobOutcome outcome, int code, const std::string& reason) {

@@ -27,8 +27,8 @@ public:
     ~JobJournal();
 
     // The runner, as job starts on port: the record to lend it (none for a job
-    // that is not recorded).
-    Recording open(const Job& job, const std::string& port);
+    // that is not recorded); seriesId (empty: none) and unitNumber tag a series' unit.
+    Recording open(const Job& job, const std::string& port, const std::string& seriesId = {}, int unitNumber = 0);
     // The runner, as job has ended (by itself, dropped, or aborted).
     void close(const Job& job);
 

@@ -72,6 +72,11 @@ public:
     // Where the jobs it starts are recorded (may be null: nowhere); shared by
     // the program's runners, it outlives them.
     void setJournal(JobJournal* journal) { journal_ = journal; }
+    // The jobs started from now on are a series' unit (their records say so).
+    void setSeries(std::string seriesId, int unitNumber) {
+        seriesId_ = std::move(seriesId);
+        unitNumber_ = unitNumber;
+    }
 
     // Starts job on the current device; ended runs once when it has ended by
     // itself (not when dropped). takesOver: a running job this one replaces once
@@ -118,6 +123,8 @@ private:
     Guard guard_;
     JobObserver* observer_ = nullptr;
     JobJournal* journal_ = nullptr;
+    std::string seriesId_;
+    int unitNumber_ = 0;
     std::map<RunId, RunPtr> runs_;
     RunId nextId_ = 1;
     // Last: it ends (its thread joined) before anything its work uses goes.

@@ -71,6 +71,7 @@ std::optional<Work> SettingsWriteJob::step(int result) {
         return enter(std::make_unique<VerifyJob>(host_, model_, text_, options_.offerTake));
     case State::Verify: {
         const auto* verify = static_cast<const VerifyJob*>(finishedChild());
+        readBack_ = verify->kept();
         if (verify->outcome() != Outcome::Done) {
             take_ = verify->takeKept();
             kept_ = verify->kept();

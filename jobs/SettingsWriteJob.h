@@ -43,6 +43,8 @@ public:
     const std::string* keptForEditor() const { return take_ ? &kept_ : nullptr; }
     // The text that was sent (rows left out at the controller's values).
     const std::string& sentText() const { return text_; }
+    // What the controller held when read back after the write (empty: not read).
+    const std::string& readBack() const { return readBack_; }
     // Rows of the change list that were left out.
     std::size_t leftOut() const { return leftOut_; }
 
@@ -55,7 +57,7 @@ private:
 
     enum class State { Start, Backup, Read, Serial, Write, Verify } state_ = State::Start;
     const ParameterList& model_;
-    std::string text_, backup_, kept_;
+    std::string text_, backup_, kept_, readBack_;
     Options options_;
     bool take_ = false;
     std::optional<std::string> controller_;
