@@ -11,14 +11,16 @@ JobJournal::~JobJournal() {
         entry.second->complete(journal::JobOutcome::Interrupted);
 }
 
-Recording JobJournal::open(const Job& job, const std::string& port, const std::string& seriesId, int unitNumber) {
+Recording JobJournal::open(const Job& job, const std::string& port, const SeriesTag& series) {
     const std::optional<journal::JobKind> kind = job.recordKind();
     if (!kind)
         return {};
     journal::JobRecord record = journal::newRecord(*kind, where_, port);
-    record.seriesId = seriesId;
-    if (!seriesId.empty())
-        record.unitNumber = unitNumber;
+    if (!series.id.empty()) {
+        record.seriesId = series.id;
+        record.unitNumber = series.unit;
+        record.serial = series.serial;  // the job notes it again as it reads it
+    }
     auto recorder = std::make_unique<journal::JobRecorder>(store_, std::move(record));
     Recording recording;
     recording.record = &recorder->record();

@@ -7,6 +7,7 @@
 // runner of a program; a journal that cannot be written never stops a job: the
 // job's host is told once, in its log, that the job is not on record and why.
 #include "Job.h"
+#include "Runner.h"
 #include "JobRecorder.h"
 #include "JournalStore.h"
 
@@ -27,8 +28,8 @@ public:
     ~JobJournal();
 
     // The runner, as job starts on port: the record to lend it (none for a job
-    // that is not recorded); seriesId (empty: none) and unitNumber tag a series' unit.
-    Recording open(const Job& job, const std::string& port, const std::string& seriesId = {}, int unitNumber = 0);
+    // that is not recorded); a series' unit is tagged so.
+    Recording open(const Job& job, const std::string& port, const SeriesTag& series = {});
     // The runner, as job has ended (by itself, dropped, or aborted).
     void close(const Job& job);
 

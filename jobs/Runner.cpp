@@ -57,7 +57,7 @@ Runner::RunId Runner::start(std::shared_ptr<Job> job, Ended ended, RunId takesOv
     };
     // Written before the job's first exchange.
     if (journal_)
-        context.recording = journal_->open(*run->job, device_->PortName(), seriesId_, unitNumber_);
+        context.recording = journal_->open(*run->job, device_->PortName(), series_);
     std::optional<Work> first = step(run, [&] { return run->job->start(std::move(context)); });
     if (first && running(takesOver) && takesOver != run->id)
         drop(takesOver, false);

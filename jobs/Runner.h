@@ -25,6 +25,13 @@ namespace jobs {
 class JobJournal;
 class PortClaims;
 
+// A series' unit whose jobs a runner runs (an empty id: none).
+struct SeriesTag {
+    std::string id;
+    int unit = 0;
+    std::uint32_t serial = 0;
+};
+
 // The program's pacing of upload steps (the window: its timer ticks).
 class Pacer {
 public:
@@ -72,10 +79,10 @@ public:
     // Where the jobs it starts are recorded (may be null: nowhere); shared by
     // the program's runners, it outlives them.
     void setJournal(JobJournal* journal) { journal_ = journal; }
-    // The jobs started from now on are a series' unit (their records say so).
-    void setSeries(std::string seriesId, int unitNumber) {
-        seriesId_ = std::move(seriesId);
-        unitNumber_ = unitNumber;
+    // The jobs started from now on are a series' unit, known by its serial
+    // number before they read it (their records say so).
+    void setSeries(std::string seriesId, int unitNumber, std::uint32_t serial) {
+        series_ = SeriesTag{std::move(seriesId), unitNumber, serial};
     }
 
     // Starts job on the current device; ended runs once when it has ended by
@@ -123,8 +130,7 @@ private:
     Guard guard_;
     JobObserver* observer_ = nullptr;
     JobJournal* journal_ = nullptr;
-    std::string seriesId_;
-    int unitNumber_ = 0;
+    SeriesTag series_;
     std::map<RunId, RunPtr> runs_;
     RunId nextId_ = 1;
     // Last: it ends (its thread joined) before anything its work uses goes.

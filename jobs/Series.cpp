@@ -169,7 +169,12 @@ public:
     void tell(const Notice&) override {}
     void log(const std::string&) override {}
     void detail(const std::string&) override {}
-    void failed(const Failure& failure) override { reason = failureReason(failure); }
+    void failed(const Failure& failure) override {
+        // One line for the row, the terminal and the CSV.
+        reason = failure.code == 0 && failure.text.rfind(failure.what, 0) == 0 ? failure.text : failureReason(failure);
+        for (std::size_t at = 0; (at = reason.find('\n', at)) != std::string::npos;)
+            reason.replace(at, 1, at > 0 && reason[at - 1] == ':' ? " " : "; ");
+    }
     void progress(const Progress& p) override { progress_(p); }
     void reading(const Reading&) override {}
 
@@ -311,6 +316,7 @@ void Series::again(int number) {
         for (auto& [name, port] : ports_)
             if (port->state == Port::State::Holds && port->serial == row.serial) {
                 port->state = Port::State::New;
+                port->holding = false;
                 port->askAfter = {};
             }
     }
@@ -528,7 +534,7 @@ void Series::beginUnit(const std::string& name, std::uint32_t serial) {
         }
     });
     unit->runner = std::move(port.runner);
-    unit->runner->setSeries(id_, unit->number);
+    unit->runner->setSeries(id_, unit->number, serial);
     if (platform_.pacer) {
         unit->pacer = platform_.pacer();
         unit->runner->setPacer(unit->pacer.get());
@@ -680,7 +686,7 @@ void Series::afterJob(int number, Outcome outcome) {
             }
             retire(std::move(unit.runner));
             unit.runner = std::move(unit.cameBack);
-            unit.runner->setSeries(id_, unit.number);
+            unit.runner->setSeries(id_, unit.number, row.serial);
             if (unit.pacer)
                 unit.runner->setPacer(unit.pacer.get());
             observer_.seriesLine(row.port + " №" + std::to_string(number) + ": вернулось на " + unit.cameBackPort);
@@ -717,12 +723,6 @@ void Series::nextStep(Unit& unit) {
             return;
         }
         unit.step = static_cast<UnitStep>(stepIndex(unit.step) + 1);
-        if (stopping_) {
-            row.failedStep = unit.step;
-            row.reason = kStopped;
-            finishUnit(unit, UnitOutcome::Stopped);
-            return;
-        }
         bool wanted = true;
         if (unit.step == UnitStep::Firmware) {
             FirmwareImage image;
@@ -736,9 +736,17 @@ void Series::nextStep(Unit& unit) {
         } else if (unit.step == UnitStep::Sheet) {
             wanted = !setup_.sheetsFolder.empty();
         }
-        if (wanted)
-            break;
-        mark(unit, unit.step, StepMark::Skipped);
+        if (!wanted) {
+            mark(unit, unit.step, StepMark::Skipped);
+            continue;
+        }
+        if (stopping_) {
+            row.failedStep = unit.step;
+            row.reason = kStopped;
+            finishUnit(unit, UnitOutcome::Stopped);
+            return;
+        }
+        break;
     }
     runStep(unit);
 }
