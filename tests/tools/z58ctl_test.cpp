@@ -260,6 +260,12 @@ TEST_F(CtlTest, sheet_writes_the_printable_page) {
     EXPECT_EQ(ctl({"sheet", dir / "a.txt", dir / "a.html"}).exitCode, 0);
     const std::string page = readWhole(dir / "a.html");
     EXPECT_NE(page.find("<td class=\"sms\">Set,AutoStart=99</td>"), std::string::npos);
+    EXPECT_NE(page.find("<div class=\"page-header\">20"), std::string::npos) << "no serial known: the date heads each page";
+    EXPECT_EQ(page.find("Серийный номер"), std::string::npos);
+    std::filesystem::copy_file(dir / "a.txt", dir / "305419896_2026-12-08_14-05-09.txt");
+    EXPECT_EQ(ctl({"sheet", dir / "305419896_2026-12-08_14-05-09.txt", dir / "backup.html"}).exitCode, 0);
+    EXPECT_NE(readWhole(dir / "backup.html").find("<div class=\"page-header\">Серийный номер 305419896, 20"), std::string::npos)
+        << "a backup's name gives the serial";
     EXPECT_EQ(ctl({"sheet", dir / "missing.txt", dir / "b.html"}).exitCode, 1);
     EXPECT_FALSE(std::filesystem::exists(dir / "b.html"));
     EXPECT_EQ(ctl({"sheet", dir / "a.txt"}).exitCode, 2);

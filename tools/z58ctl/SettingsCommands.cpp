@@ -83,8 +83,11 @@ int sheetCommand(const Args& a) {
                char date[32];
                const std::time_t now = std::time(nullptr);
                std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", std::localtime(&now));
+               // A backup's name tells whose settings these are.
+               const auto serial = serialOfBackupName(a.positional[0]);
+               const std::string header = serial ? "Серийный номер " + std::to_string(*serial) + ", " + date : date;
                replaceFileContent(a.positional[1],
-                                  settingsSheetHtml(*list, "Файл " + a.positional[0] + ", " + date));
+                                  settingsSheetHtml(*list, "Файл " + a.positional[0] + ", " + date, header));
            })
                ? kOk
                : kFailed;
