@@ -353,7 +353,11 @@ void TParametersEditForm::SheetActionExecute() {
     if (file.isEmpty())
         return;
     const QString when = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm");
-    replaceFileContent(file.toStdString(), settingsSheetHtml(*Params, ("Лист настроек от " + when).toStdString()));
+    // The serial is known only for settings opened from a controller's backup.
+    const QString header =
+        source_.fileSerial ? QString("Серийный номер %1, %2").arg(*source_.fileSerial).arg(when) : when;
+    replaceFileContent(file.toStdString(),
+                       settingsSheetHtml(*Params, ("Лист настроек от " + when).toStdString(), header.toStdString()));
 }
 
 std::string TParametersEditForm::editText() const {

@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDate>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -325,6 +326,15 @@ TEST_F(SafetyTest, settings_sheet_and_changes_from_the_menu) {
     const std::string page = readWhole(dir / "sheet.html");
     EXPECT_NE(page.find("99 (Запуск по команде)"), std::string::npos);
     EXPECT_NE(page.find("Set,AutoStart=99"), std::string::npos);
+    const std::string date = QDate::currentDate().toString("yyyy-MM-dd").toStdString();
+    EXPECT_NE(page.find("<div class=\"page-header\">" + date), std::string::npos) << "read from a controller: the date only";
+
+    // Opened from a controller's backup: its serial number heads each page.
+    editor.setLoadedText("AutoStart=0\n", {true, 305419896u});
+    dialogs.files = {QString::fromStdString(dir / "backup sheet.html")};
+    clickMenu(editor, editor.SheetAction);
+    EXPECT_NE(readWhole(dir / "backup sheet.html").find("<div class=\"page-header\">Серийный номер 305419896, " + date),
+              std::string::npos);
 
     QStringList rows;
     dialogs.onModal = [&](QDialog* w) { rows = rowsOf(w); };

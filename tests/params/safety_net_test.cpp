@@ -139,3 +139,17 @@ TEST(settings_sheet, every_group_and_parameter_with_values_defaults_and_sms_line
     EXPECT_NE(page.find("<p>Файл a&lt;b&gt;.txt</p>"), std::string::npos);
     EXPECT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos);
 }
+
+TEST(settings_sheet, the_page_header_comes_first_escaped_and_is_left_out_when_empty) {
+    ParameterList l = model();
+    const std::string page = settingsSheetHtml(l, "Файл a.txt", "Серийный номер 7, <b>&\x1b");
+    const size_t header = page.find("<thead><tr><td><div class=\"page-header\">Серийный номер 7, &lt;b&gt;&amp;&#xfffd;</div>");
+    ASSERT_NE(header, std::string::npos) << "in the head of the page's table, which repeats on each printed page";
+    EXPECT_LT(header, page.find("<h1>"));
+    EXPECT_EQ(page.find("<b>&"), std::string::npos);
+
+    const std::string plain = settingsSheetHtml(l, "Файл a.txt");
+    EXPECT_EQ(plain, settingsSheetHtml(l, "Файл a.txt", ""));
+    EXPECT_EQ(plain.find("class=\"page-header\""), std::string::npos);
+    EXPECT_EQ(plain.find("<table class=\"frame\">"), std::string::npos);
+}

@@ -260,6 +260,12 @@ TEST_F(CtlTest, sheet_writes_the_printable_page) {
     EXPECT_EQ(ctl({"sheet", dir / "a.txt", dir / "a.html"}).exitCode, 0);
     const std::string page = readWhole(dir / "a.html");
     EXPECT_NE(page.find("<td class=\"sms\">Set,AutoStart=99</td>"), std::string::npos);
+    EXPECT_NE(page.find("<div class=\"page-header\">20"), std::string::npos) << "no serial known: the date heads each page";
+    EXPECT_EQ(page.find("Серийный номер"), std::string::npos);
+    std::filesystem::copy_file(dir / "a.txt", dir / "305419896_2026-12-08_14-05-09.txt");
+    EXPECT_EQ(ctl({"sheet", dir / "305419896_2026-12-08_14-05-09.txt", dir / "backup.html"}).exitCode, 0);
+    EXPECT_NE(readWhole(dir / "backup.html").find("<div class=\"page-header\">Серийный номер 305419896, 20"), std::string::npos)
+        << "a backup's name gives the serial";
     EXPECT_EQ(ctl({"sheet", dir / "missing.txt", dir / "b.html"}).exitCode, 1);
     EXPECT_FALSE(std::filesystem::exists(dir / "b.html"));
     EXPECT_EQ(ctl({"sheet", dir / "a.txt"}).exitCode, 2);
@@ -342,6 +348,54 @@ TEST_F(CtlTest, keep_and_keep_owner_leave_the_controllers_values_and_diff_marks_
     EXPECT_NE(readWhole(dir / "emu.jsonl").find("\"text\":\"PinCod=4821\\u000aUserNumber1=+70000000000\\u000aMicLevel=12\\u000a\""),
               std::string::npos);
     EXPECT_EQ(ctl({"--port", "COM7", "write-settings", dir / "other.txt", "--keep", "NoSuchKey"}).exitCode, 2);
+}
+
+TEST_F(CtlTest, diff_previews_the_owner_values_write_settings_keeps) {
+    EmulatorProcess emu({"--register", "COM7", "--settings-text", "PinCod=4821\\nUserNumber1=+79161234567\\nMicLevel=10\\n"});
+    const std::string file = "PinCod=1111\r\nUserNumber1=+70000000000\r\nMicLevel=12\r\n";
+    for (const char* name : {"other car.txt", "305419896_2026-12-08_14-05-09.txt", "305419897_2026-12-08_14-05-09.txt"})
+        std::ofstream(dir / name, std::ios::binary) << file;
+    const std::string pinKept = "(PinCod): значение этого устройства сохранено\n";
+    const std::string numberKept = "(UserNumber1): значение этого устройства сохранено\n";
+    const std::string pinWritten = "(PinCod): 4821 -> 1111\n", numberWritten = "(UserNumber1): +79161234567 -> +70000000000\n";
+
+    // Another car's file, or another controller's backup: only MicLevel would be written.
+    for (const char* name : {"other car.txt", "305419897_2026-12-08_14-05-09.txt"}) {
+        const auto kept = ctl({"--port", "COM7", "diff", dir / name});
+        EXPECT_EQ(kept.exitCode, 1) << kept.err;
+        EXPECT_NE(kept.out.find("(MicLevel): 10 -> 12\nИзменений: 1\n"), std::string::npos) << name << kept.out;
+        EXPECT_NE(kept.out.find(pinKept), std::string::npos) << name << kept.out;
+        EXPECT_NE(kept.out.find(numberKept), std::string::npos) << name;
+        EXPECT_EQ(kept.out.find("1111"), std::string::npos) << name;
+        EXPECT_EQ(kept.out.find("+70000000000"), std::string::npos) << name;
+    }
+    // This controller's own backup, or --write-owner: the owner values are changes like any other.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{dir / "305419896_2026-12-08_14-05-09.txt"},
+                                                 std::vector<std::string>{dir / "other car.txt", "--write-owner"}}) {
+        std::vector<std::string> command{"--port", "COM7", "diff"};
+        command.insert(command.end(), args.begin(), args.end());
+        const auto written = ctl(command);
+        EXPECT_EQ(written.exitCode, 1) << written.err;
+        EXPECT_NE(written.out.find(pinWritten), std::string::npos) << args[0] << written.out;
+        EXPECT_NE(written.out.find(numberWritten), std::string::npos) << args[0];
+        EXPECT_NE(written.out.find("Изменений: 3\n"), std::string::npos) << args[0];
+        EXPECT_EQ(written.out.find("сохранено"), std::string::npos) << args[0];
+        EXPECT_EQ(written.out.find("305419896"), std::string::npos) << "the serial read is not diff's output";
+    }
+    const auto ownKept = ctl({"--port", "COM7", "diff", dir / "305419896_2026-12-08_14-05-09.txt", "--keep-owner"});
+    EXPECT_NE(ownKept.out.find(pinKept), std::string::npos) << ownKept.out;
+    EXPECT_EQ(ctl({"--port", "COM7", "diff", dir / "other car.txt", "--keep-owner", "--write-owner"}).exitCode, 2);
+    EXPECT_EQ(ctl({"diff", dir / "other car.txt", dir / "305419896_2026-12-08_14-05-09.txt", "--write-owner"}).exitCode, 2);
+
+    // After the write the preview of the same write is empty; the owner values only it kept still show with --write-owner.
+    ASSERT_EQ(ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "other car.txt"}).exitCode, 0);
+    const auto same = ctl({"--port", "COM7", "diff", dir / "other car.txt"});
+    EXPECT_EQ(same.exitCode, 0) << same.out;
+    EXPECT_NE(same.out.find("Изменений: 0\n"), std::string::npos) << same.out;
+    EXPECT_NE(same.out.find(pinKept), std::string::npos) << "kept rows are still listed";
+    EXPECT_EQ(ctl({"--port", "COM7", "diff", dir / "other car.txt", "--write-owner"}).exitCode, 1);
+    ASSERT_EQ(ctl({"--port", "COM7", "--no-backup", "write-settings", dir / "other car.txt", "--write-owner"}).exitCode, 0);
+    EXPECT_EQ(ctl({"--port", "COM7", "diff", dir / "other car.txt", "--write-owner"}).exitCode, 0);
 }
 
 TEST_F(CtlTest, a_file_of_another_car_keeps_the_customers_pin_and_numbers_unless_told) {

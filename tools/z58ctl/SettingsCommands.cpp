@@ -1,11 +1,12 @@
 // z58ctl commands around the settings safety net: the backups, the change list
-// between two settings and the printable settings sheet.
+// between two settings (or what a write would change) and the printable settings sheet.
 #include "BackupStore.h"
 #include "Cli.h"
 #include "Cp1251.h"
 #include "SettingsChoice.h"
 #include "FileReplace.h"
 #include "InfoJobs.h"
+#include "OwnerValues.h"
 #include "SettingsDiff.h"
 #include "SettingsFile.h"
 #include "SettingsSheet.h"
@@ -19,6 +20,17 @@ namespace cli {
 // diff's own codes, as diff(1) has them.
 constexpr int kSame = 0, kDifferent = 1, kTrouble = 2;
 
+namespace {
+
+// Keeps a quick job's answer off stdout: the serial number diff reads is not its output.
+class QuietHost : public TerminalHost {
+public:
+    using TerminalHost::TerminalHost;
+    void reading(const jobs::Reading&) override {}
+};
+
+} // namespace
+
 int backupsCommand(const Args& a) {
     if (!positionalCount(a, 0, "z58ctl backups"))
         return kUsage;
@@ -29,7 +41,15 @@ int backupsCommand(const Args& a) {
 
 int diffCommand(const Args& a) {
     if (a.positional.empty() || a.positional.size() > 2) {
-        err("usage: z58ctl diff FILE [FILE2] [--keep KEY,...] [--keep-owner]");
+        err("usage: z58ctl diff FILE [FILE2] [--keep KEY,...] [--keep-owner|--write-owner]");
+        return kTrouble;
+    }
+    if (a.keepOwner && a.writeOwner) {
+        err("--keep-owner and --write-owner say the opposite; give one of them");
+        return kTrouble;
+    }
+    if (a.writeOwner && a.positional.size() == 2) {
+        err("--write-owner is about writing FILE to the controller: give FILE alone");
         return kTrouble;
     }
     auto list = loadModel();
@@ -55,6 +75,20 @@ int diffCommand(const Args& a) {
         if (runJob(a, host, read) != kOk)
             return kTrouble;
         before = read->text();
+        // The owner values stay as write-settings keeps them: unless FILE is
+        // this controller's own backup (the serial in its name) or --write-owner.
+        if (!a.writeOwner) {
+            bool own = false;
+            if (const auto fileSerial = serialOfBackupName(a.positional[0])) {
+                QuietHost quiet(a);
+                auto serial = std::make_shared<jobs::SerialJob>(quiet);
+                if (runJob(a, quiet, serial) != kOk)
+                    return kTrouble;
+                own = serial->serial() == *fileSerial;
+            }
+            if (!own)
+                keep.insert(keep.end(), ownerKeys().begin(), ownerKeys().end());
+        }
     }
     // The same rows write-settings would write or keep.
     const auto rows = chooseChanges(*list, before, after, keep);
@@ -83,8 +117,11 @@ int sheetCommand(const Args& a) {
                char date[32];
                const std::time_t now = std::time(nullptr);
                std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", std::localtime(&now));
+               // A backup's name tells whose settings these are.
+               const auto serial = serialOfBackupName(a.positional[0]);
+               const std::string header = serial ? "Серийный номер " + std::to_string(*serial) + ", " + date : date;
                replaceFileContent(a.positional[1],
-                                  settingsSheetHtml(*list, "Файл " + a.positional[0] + ", " + date));
+                                  settingsSheetHtml(*list, "Файл " + a.positional[0] + ", " + date, header));
            })
                ? kOk
                : kFailed;
