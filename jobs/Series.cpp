@@ -764,8 +764,8 @@ void Series::writeSheet(Unit& unit) {
         const std::string date = localTime("%d.%m.%Y");
         replaceFileContent(path, settingsSheetHtml(sheet,
                                                    "Серия от " + localTime("%d.%m.%Y %H:%M") + ", устройство " +
-                                                       std::to_string(row.number) + ", настройки из " + setup_.referencePath +
-                                                       ", Z58 № " + std::to_string(row.serial) + " — " + date));
+                                                       std::to_string(row.number) + ", настройки из " + setup_.referencePath,
+                                                   "Серийный номер " + std::to_string(row.serial) + ", " + date));
         row.sheetFile = path;
     } catch (const std::exception& e) {
         failUnit(unit, std::string("лист не записан: ") + e.what());
