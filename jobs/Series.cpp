@@ -404,10 +404,12 @@ void Series::portsListed(std::vector<std::string> present) {
             ++it;
     }
     const SteadyClock::time_point now = SteadyClock::now();
+    // Stopping, only a unit back from its restart on another port is looked for.
+    const bool someoneWaits = std::any_of(units_.begin(), units_.end(), [](const auto& u) { return u.second->back != nullptr; });
     for (auto& [name, port] : ports_) {
         const bool due = port->state == Port::State::New ||
                          ((port->state == Port::State::Quiet || port->state == Port::State::Holds) && now >= port->askAfter);
-        if (due && port->listed && !stopping_)
+        if (due && port->listed && (!stopping_ || someoneWaits))
             identify(name);
     }
 }

@@ -505,3 +505,22 @@ TEST_F(SeriesTest, several_ports_run_at_once) {
     EXPECT_EQ(series->doneCount(), 4);
     EXPECT_EQ(most, 4) << "every port's unit ran at the same time";
 }
+
+TEST_F(SeriesTest, stopped_while_its_controller_restarts_the_unit_is_still_found_on_its_new_port) {
+    auto moving = controller(31);
+    moving->comeBackOn = "COM9";
+    moving->backAfterMs = 150;
+    bench.plug("COM3", moving);
+    begin();
+    ASSERT_TRUE(runUntil([&] {
+        const auto f = bench.frames(moving);
+        return std::find(f.begin(), f.end(), "restart") != f.end();
+    }));
+    series->stop();
+    ASSERT_TRUE(runUntil([&] { return series->ended(); }));
+    const jobs::UnitRow& r = series->units().at(0);
+    EXPECT_EQ(r.outcome, UnitOutcome::Stopped) << r.reason;
+    EXPECT_EQ(r.port, "COM9");
+    EXPECT_EQ(r.firmwareAfter, bench.carried()) << "the firmware step ended as it would have";
+    EXPECT_EQ(r.marks[static_cast<int>(UnitStep::Firmware)], StepMark::Done);
+}
