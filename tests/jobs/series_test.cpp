@@ -524,3 +524,24 @@ TEST_F(SeriesTest, stopped_while_its_controller_restarts_the_unit_is_still_found
     EXPECT_EQ(r.firmwareAfter, bench.carried()) << "the firmware step ended as it would have";
     EXPECT_EQ(r.marks[static_cast<int>(UnitStep::Firmware)], StepMark::Done);
 }
+
+TEST_F(SeriesTest, a_cable_pulled_during_an_upload_fails_that_unit_only) {
+    setup.expected = 3;
+    auto pulled = controller(51), a = controller(52), b = controller(53);
+    for (const auto& c : {pulled, a, b})
+        c->blockDelayMs = 1;
+    bench.plug("COM3", pulled);
+    bench.plug("COM4", a);
+    bench.plug("COM5", b);
+    begin();
+    ASSERT_TRUE(runUntil([&] {
+        const auto f = bench.frames(pulled);
+        return std::find(f.begin(), f.end(), "block") != f.end();
+    }));
+    bench.pull("COM3");
+    ASSERT_TRUE(runUntil([&] { return series->ended(); }));
+    EXPECT_EQ(rowOf(51)->outcome, UnitOutcome::Failed);
+    EXPECT_EQ(rowOf(51)->failedStep, UnitStep::Firmware);
+    EXPECT_EQ(rowOf(52)->outcome, UnitOutcome::Done) << rowOf(52)->reason;
+    EXPECT_EQ(rowOf(53)->outcome, UnitOutcome::Done) << rowOf(53)->reason;
+}
