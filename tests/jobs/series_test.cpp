@@ -545,3 +545,16 @@ TEST_F(SeriesTest, a_cable_pulled_during_an_upload_fails_that_unit_only) {
     EXPECT_EQ(rowOf(52)->outcome, UnitOutcome::Done) << rowOf(52)->reason;
     EXPECT_EQ(rowOf(53)->outcome, UnitOutcome::Done) << rowOf(53)->reason;
 }
+
+TEST_F(SeriesTest, stop_between_units_ends_the_series_at_once) {
+    bench.plug("COM3", controller(61));
+    begin();
+    ASSERT_TRUE(endedCount(1));
+    series->stop();
+    EXPECT_TRUE(series->ended()) << "nothing ran: ended at once";
+    EXPECT_TRUE(watcher.seriesOver);
+    bench.plug("COM4", controller(62));
+    runUntil([] { return false; }, 200);
+    EXPECT_EQ(series->units().size(), 1u);
+    EXPECT_EQ(series->doneCount(), 1);
+}
