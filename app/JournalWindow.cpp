@@ -1,7 +1,6 @@
 #include "JournalWindow.h"
 
 #include "Dialogs.h"
-#include "FileReplace.h"
 #include "JournalModel.h"
 #include "JournalTexts.h"
 #include "RecordCsv.h"
@@ -559,7 +558,8 @@ void JournalWindow::ExportClick() {
         saved();
         return;
     }
-    // The workshop's records, as the table shows them: read and written off this thread.
+    // The workshop's records, as the table shows them: read and written off
+    // this thread, each batch of the server's rows written as it comes.
     exporting_ = true;
     ExportButton->setEnabled(false);
     const journal::RecordFilter filter = Model->filter();
@@ -568,13 +568,15 @@ void JournalWindow::ExportClick() {
         "export", this,
         [filter, path](ServerQueries::Link& link) {
             Exported out;
-            WorkshopRecords all = workshopRecords(link, filter, 0);
-            if (!all.records) {
-                out.problem = all.problem;
-                return out;
-            }
             try {
-                replaceFileContent(path, journal::recordsCsv(*all.records, journal::CsvStyle::ExcelRussian));
+                journal::exportCsv(
+                    [&](const std::function<bool(const journal::JobRecord&)>& each, std::string& problem) {
+                        ServerTrouble trouble;
+                        const bool read = eachWorkshopRecord(link, filter, each, trouble);
+                        problem = trouble.problem;
+                        return read;
+                    },
+                    path, journal::CsvStyle::ExcelRussian);
                 out.written = true;
             } catch (const std::runtime_error& e) {
                 out.problem = e.what();
