@@ -354,7 +354,8 @@ void JournalWindow::serverChanged() {
 
 void JournalWindow::showServerNote() {
     const bool fallback = server_.isSet() && !Model->serverProblem().empty();
-    ServerNote->setText(fallback ? serverFallbackLine(Model->serverProblem(), store_.waitingCount()) : QString());
+    ServerNote->setText(fallback ? serverFallbackLine(Model->serverProblem(), store_.waitingCount(), store_.setAsideCount())
+                                 : QString());
     ServerNote->setVisible(fallback);
 }
 
@@ -475,6 +476,8 @@ void JournalWindow::showCount() {
         text += " (все компьютеры мастерской)";
     else if (server_.isSet())
         text += " (этот компьютер)";
+    if (const std::size_t refused = Model->refusedRows())
+        text += ", из них не принято сервером: " + QString::number(refused);
     if (Model->loading())
         text += ". Читаются записи с сервера журнала…";
     CountLabel->setText(text);
