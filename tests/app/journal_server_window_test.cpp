@@ -86,12 +86,16 @@ struct JournalServerWindowTest : ::testing::Test, IsolatedSetup {
         return "host=127.0.0.1 port=" + port + " dbname=" + db + " user=" + user + " sslmode=verify-full sslrootcert=" +
                pg + "/root.crt";
     }
-    // SQL as a role of the server, with psql (the fixture's password file has the role's password).
-    void sqlAs(const std::string& where, const std::string& statements) {
+    // SQL with psql: as a role of the server (where: a connection string;
+    // the fixture's password file has its password), or as the fixture's
+    // administrator (where empty: through the server's own socket).
+    void psql(const std::string& where, const std::string& statements) {
         const std::string file = dir / "statements.sql";
         std::ofstream(file) << statements << "\n";
-        EXPECT_EQ(std::system(("psql -X -q -v ON_ERROR_STOP=1 -d \"" + where + "\" -f " + file).c_str()), 0)
-            << statements;
+        const std::string to = where.empty()
+                                   ? "-h " + readLine(pg + "/server-dir") + "/sock -p " + port + " -U admin -d postgres"
+                                   : "-d \"" + where + "\"";
+        EXPECT_EQ(std::system(("psql -X -q -v ON_ERROR_STOP=1 " + to + " -f " + file).c_str()), 0) << statements;
     }
     static JobRecord record(const std::string& pc, std::uint32_t serial, JobKind kind, int minute) {
         JobRecord r = journal::newRecord(kind, {pc, "tech", "z58config", "1.1.0"}, "COM3");
@@ -365,15 +369,16 @@ TEST_F(JournalServerWindowTest, the_records_of_every_pc_with_another_pcs_backup_
 // records counts it too.
 TEST_F(JournalServerWindowTest, a_record_the_server_refused_is_listed_in_date_order_marked_with_why_and_counted) {
     const std::uint32_t serial = freshSerial();
-    const std::string workshop = conninfo("owner", "z58fresh");
+    // A database of this test's own, its tables made by the program, with a rule of its own.
+    const std::string db = "z58window" + std::to_string(serial);
+    psql({}, "CREATE DATABASE " + db + " OWNER owner");
+    const std::string workshop = conninfo("owner", db);
     {
-        journal::ServerJournal tables(workshop); // made by the program where none are yet
+        journal::ServerJournal tables(workshop);
         ASSERT_TRUE(tables.connect()) << tables.problem();
     }
-    sqlAs(workshop, "ALTER TABLE z58_record DROP CONSTRAINT IF EXISTS no_window_port;\n"
-                    "ALTER TABLE z58_record ADD CONSTRAINT no_window_port CHECK (port <> 'COM665');");
-    otherPc("owner", {record("PC-A", serial, JobKind::Backup, 40), record("PC-A", serial, JobKind::Firmware, 44)},
-            "z58fresh");
+    psql(workshop, "ALTER TABLE z58_record ADD CONSTRAINT no_window_port CHECK (port <> 'COM665');");
+    otherPc("owner", {record("PC-A", serial, JobKind::Backup, 40), record("PC-A", serial, JobKind::Firmware, 44)}, db);
     ASSERT_NO_THROW(journal::keepJournalServer(workshop));
     JobRecord refused = record("THIS-PC", serial, JobKind::SettingsWrite, 42);
     refused.port = "COM665";
