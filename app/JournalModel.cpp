@@ -204,6 +204,11 @@ const journal::JobRecord* JournalModel::record(int row) const {
     return &records_[static_cast<std::size_t>(row)];
 }
 
+std::size_t JournalModel::refusedRows() const {
+    return static_cast<std::size_t>(std::count_if(records_.begin(), records_.end(),
+                                                  [](const journal::JobRecord& r) { return !r.refused.empty(); }));
+}
+
 int JournalModel::rowOf(const std::string& id) const {
     const auto at = std::find_if(records_.begin(), records_.end(), [&](const journal::JobRecord& r) { return r.id == id; });
     return at == records_.end() ? -1 : static_cast<int>(at - records_.begin());
@@ -221,6 +226,13 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
         return {};
     if (role == Qt::ForegroundRole && index.column() == Outcome && r->outcome != journal::JobOutcome::Done)
         return QBrush(kTroubleColour);
+    // This PC's record the server refused: not among the workshop's there.
+    if (index.column() == Pc && !r->refused.empty()) {
+        if (role == Qt::ForegroundRole)
+            return QBrush(kTroubleColour);
+        if (role == Qt::ToolTipRole)
+            return refusedText(r->refused);
+    }
     if (role != Qt::DisplayRole)
         return {};
     switch (static_cast<Column>(index.column())) {
@@ -230,7 +242,7 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
     case Kind: return kindText(r->kind);
     case Outcome: return outcomeText(r->outcome);
     case Firmware: return firmwareText(*r);
-    case Pc: return text(r->pc);
+    case Pc: return r->refused.empty() ? text(r->pc) : text(r->pc) + kRefusedMark;
     case User: return text(r->user);
     case ColumnCount: break;
     }

@@ -5,7 +5,8 @@
 // store is the main window's, borrowed. With a workshop server set the rows
 // are the server's, of every PC (this PC's records still waiting to be sent
 // among them), read on the server's thread; until they come, and whenever the
-// server cannot be read, this PC's are shown.
+// server cannot be read, this PC's are shown. This PC's records the server
+// refused are listed too, their PC marked (kRefusedMark).
 #include "JobRecord.h"
 #include "JournalStore.h"
 
@@ -46,6 +47,8 @@ public:
     const journal::JobRecord* record(int row) const;
     // -1 when the record is not among those read so far.
     int rowOf(const std::string& id) const;
+    // Rows of this PC's records the server refused (set aside), among those read so far.
+    std::size_t refusedRows() const;
 
     // The rows are the server's.
     bool fromServer() const { return fromServer_; }

@@ -102,13 +102,16 @@ QString historyLine(const std::optional<journal::SerialHistory>& history, const 
                      history, problem);
 }
 
-QString serverFallbackLine(const std::string& problem, std::optional<std::size_t> waiting) {
+QString serverFallbackLine(const std::string& problem, std::optional<std::size_t> waiting,
+                           std::optional<std::size_t> setAside) {
     QString line = QString::fromStdString(problem.empty() ? std::string("Сервер журнала недоступен.") : problem);
     if (!line.endsWith('.'))
         line += '.';
     line += " Показаны записи этого компьютера";
     if (waiting)
         line += "; ждут отправки на сервер: " + QString::number(*waiting);
+    if (setAside && *setAside > 0)
+        line += "; не принято сервером: " + QString::number(*setAside);
     return line + ".";
 }
 
@@ -119,6 +122,10 @@ QString utf8(const std::string& s) { return QString::fromUtf8(s.data(), static_c
 QString quoted(const std::string& value) { return "«" + utf8(value) + "»"; }
 
 } // namespace
+
+QString refusedText(const std::string& reason) {
+    return "Сервер журнала не принял запись, она отложена: " + utf8(reason);
+}
 
 QString recordDetails(const journal::JobRecord& r, const std::function<QString(const std::string& key)>& name) {
     QStringList lines;
@@ -168,7 +175,7 @@ QString recordDetails(const journal::JobRecord& r, const std::function<QString(c
     }
     lines << "Резервная копия: " + (r.backupFile.empty() ? QString("нет") : utf8(r.backupFile));
     if (!r.refused.empty())
-        lines << "Сервер журнала не принял запись, она отложена: " + utf8(r.refused);
+        lines << refusedText(r.refused);
     lines << "Запись: " + utf8(r.id);
     return lines.join('\n');
 }

@@ -43,9 +43,16 @@ enum class HistorySource {
 QString historyLine(const std::optional<journal::SerialHistory>& history, const std::string& problem, HistorySource source);
 
 // The journal window's line when the server's records cannot be shown: why
-// (the server journal's problem), that this PC's are shown instead, and how
-// many of them wait to be sent (none when the count could not be read).
-QString serverFallbackLine(const std::string& problem, std::optional<std::size_t> waiting);
+// (the server journal's problem), that this PC's are shown instead, how many
+// of them wait to be sent and how many the server refused (set aside; said
+// only when there are any); a count that could not be read is left out.
+QString serverFallbackLine(const std::string& problem, std::optional<std::size_t> waiting,
+                           std::optional<std::size_t> setAside = std::nullopt);
+
+// After the PC's name of a record the server refused (it is not on the server).
+constexpr const char kRefusedMark[] = " — не принята сервером";
+// Why the server would not take a record (its reason, from the server).
+QString refusedText(const std::string& reason);
 
 // A record in full for the journal window: the job, when, which controller,
 // the firmware, where and by whom, why it failed, the change list (with the

@@ -1,7 +1,6 @@
 #include "JournalWindow.h"
 
 #include "Dialogs.h"
-#include "FileReplace.h"
 #include "JournalModel.h"
 #include "JournalTexts.h"
 #include "RecordCsv.h"
@@ -355,7 +354,8 @@ void JournalWindow::serverChanged() {
 
 void JournalWindow::showServerNote() {
     const bool fallback = server_.isSet() && !Model->serverProblem().empty();
-    ServerNote->setText(fallback ? serverFallbackLine(Model->serverProblem(), store_.waitingCount()) : QString());
+    ServerNote->setText(fallback ? serverFallbackLine(Model->serverProblem(), store_.waitingCount(), store_.setAsideCount())
+                                 : QString());
     ServerNote->setVisible(fallback);
 }
 
@@ -476,6 +476,8 @@ void JournalWindow::showCount() {
         text += " (все компьютеры мастерской)";
     else if (server_.isSet())
         text += " (этот компьютер)";
+    if (const std::size_t refused = Model->refusedRows())
+        text += ", из них не принято сервером: " + QString::number(refused);
     if (Model->loading())
         text += ". Читаются записи с сервера журнала…";
     CountLabel->setText(text);
@@ -559,7 +561,8 @@ void JournalWindow::ExportClick() {
         saved();
         return;
     }
-    // The workshop's records, as the table shows them: read and written off this thread.
+    // The workshop's records, as the table shows them: read and written off
+    // this thread, each batch of the server's rows written as it comes.
     exporting_ = true;
     ExportButton->setEnabled(false);
     const journal::RecordFilter filter = Model->filter();
@@ -568,13 +571,15 @@ void JournalWindow::ExportClick() {
         "export", this,
         [filter, path](ServerQueries::Link& link) {
             Exported out;
-            WorkshopRecords all = workshopRecords(link, filter, 0);
-            if (!all.records) {
-                out.problem = all.problem;
-                return out;
-            }
             try {
-                replaceFileContent(path, journal::recordsCsv(*all.records, journal::CsvStyle::ExcelRussian));
+                journal::exportCsv(
+                    [&](const std::function<bool(const journal::JobRecord&)>& each, std::string& problem) {
+                        ServerTrouble trouble;
+                        const bool read = eachWorkshopRecord(link, filter, each, trouble);
+                        problem = trouble.problem;
+                        return read;
+                    },
+                    path, journal::CsvStyle::ExcelRussian);
                 out.written = true;
             } catch (const std::runtime_error& e) {
                 out.problem = e.what();

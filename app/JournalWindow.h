@@ -3,8 +3,9 @@
 // table, newest first, with filters by serial number, kind, outcome and dates;
 // the selected record in full; its backup opened in the editor; the filtered
 // records saved as CSV for Excel. With a workshop server set, the server's
-// records of every PC instead, read off this thread, and this PC's with a line
-// saying why when the server cannot be read; the server's connection string
+// records of every PC instead, read off this thread (this PC's that the server
+// refused among them, marked and counted), and this PC's with a line saying
+// why when the server cannot be read; the server's connection string
 // is set and checked here. One non-modal window of the main window, which owns
 // the store, the server and the editor.
 #include "JournalStore.h"

@@ -1,12 +1,8 @@
 #include "ServerQueries.h"
 
-#include "Timestamp.h"
-
 #include <QMetaObject>
 #include <algorithm>
-#include <iterator>
 #include <thread>
-#include <unordered_map>
 
 ServerQueries::ServerQueries(std::string conninfo, std::string password, std::string journalPath, QObject* parent)
     : QObject(parent) {
@@ -61,48 +57,40 @@ void ServerQueries::loop(std::shared_ptr<State> state, std::string conninfo, std
     }
 }
 
+bool eachWorkshopRecord(ServerQueries::Link& link, const journal::RecordFilter& filter,
+                        const std::function<bool(const journal::JobRecord&)>& each, ServerTrouble& trouble) {
+    const bool wasConnected = link.server.connected();
+    bool given = false;
+    const auto counted = [&](const journal::JobRecord& r) {
+        given = true;
+        return each(r);
+    };
+    bool read = journal::forEachWorkshopRecord(link.server, link.store, filter, counted);
+    // A connection the server dropped since (a restart): once more, anew, unless rows came already.
+    if (!read && !given && wasConnected && !link.server.connected())
+        read = journal::forEachWorkshopRecord(link.server, link.store, filter, counted);
+    if (!read) {
+        trouble.problem = link.server.problem();
+        trouble.needsPassword = link.server.needsPassword();
+    }
+    return read;
+}
+
 WorkshopRecords workshopRecords(ServerQueries::Link& link, journal::RecordFilter filter, std::size_t limit) {
     filter.limit = limit;
-    const bool wasConnected = link.server.connected();
-    std::optional<std::vector<journal::JobRecord>> records = link.server.list(filter);
-    if (!records && wasConnected && !link.server.connected())
-        records = link.server.list(filter); // a connection the server dropped since (a restart): once more, anew
     WorkshopRecords out;
-    if (!records) {
-        out.problem = link.server.problem();
-        out.needsPassword = link.server.needsPassword();
+    std::vector<journal::JobRecord> records;
+    ServerTrouble trouble;
+    if (!eachWorkshopRecord(
+            link, filter,
+            [&](const journal::JobRecord& r) {
+                records.push_back(r);
+                return true;
+            },
+            trouble)) {
+        out.problem = trouble.problem;
+        out.needsPassword = trouble.needsPassword;
         return out;
-    }
-    // This PC's records the sync worker has not sent yet are the workshop's
-    // too, at a newer revision than any the server has.
-    journal::RecordFilter waiting = filter;
-    waiting.waitingOnly = true;
-    std::vector<journal::JobRecord> local = link.store.list(waiting);
-    if (!local.empty()) {
-        std::unordered_map<std::string, std::size_t> at;
-        for (std::size_t i = 0; i < records->size(); ++i)
-            at.emplace((*records)[i].id, i);
-        std::vector<journal::JobRecord> unsent;
-        for (journal::JobRecord& r : local) {
-            if (const auto found = at.find(r.id); found != at.end())
-                (*records)[found->second] = std::move(r); // the same start: its place stays
-            else
-                unsent.push_back(std::move(r));
-        }
-        // Both newest first: merged in the server's order (ties by id).
-        const auto newer = [](const journal::JobRecord& a, const journal::JobRecord& b) {
-            const std::int64_t ta = journal::timestampMs(a.started).value_or(0), tb = journal::timestampMs(b.started).value_or(0);
-            return ta != tb ? ta > tb : a.id > b.id;
-        };
-        std::stable_sort(unsent.begin(), unsent.end(), newer);
-        std::vector<journal::JobRecord> merged;
-        merged.reserve(records->size() + unsent.size());
-        std::merge(std::make_move_iterator(records->begin()), std::make_move_iterator(records->end()),
-                   std::make_move_iterator(unsent.begin()), std::make_move_iterator(unsent.end()),
-                   std::back_inserter(merged), newer);
-        if (limit && merged.size() > limit)
-            merged.resize(limit);
-        *records = std::move(merged);
     }
     out.records = std::move(records);
     return out;

@@ -63,9 +63,21 @@ private:
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
-// The workshop's records of a filter, newest first: the server's, with this
-// PC's not sent yet among them at their newer revision; the newest limit of
-// them (0: all). None, and why, when the server cannot be read.
+// Why the workshop's records could not be read.
+struct ServerTrouble {
+    std::string problem;
+    bool needsPassword = false;
+};
+// The workshop's records of a filter, newest first, one at a time until each
+// returns false (journal::forEachWorkshopRecord): the server's, with this PC's
+// it lacks among them (waiting, or refused and set aside). A connection the
+// server dropped since the last call is made anew once. False, and why, when
+// the server cannot be read.
+bool eachWorkshopRecord(ServerQueries::Link& link, const journal::RecordFilter& filter,
+                        const std::function<bool(const journal::JobRecord&)>& each, ServerTrouble& trouble);
+
+// The same, the newest limit of them (0: all) held in a list. None, and why,
+// when the server cannot be read.
 struct WorkshopRecords {
     std::optional<std::vector<journal::JobRecord>> records;
     std::string problem;

@@ -511,6 +511,21 @@ struct JournalStore::Impl {
         return false;
     }
 
+    // How many records match where (SQL); none when the journal could not be read.
+    std::optional<std::size_t> count(const std::string& where) {
+        std::lock_guard<std::recursive_mutex> lock(mutex);
+        if (!readable())
+            return std::nullopt;
+        int rc = SQLITE_OK;
+        const std::int64_t n = scalar(db, ("SELECT count(*) FROM record WHERE " + where).c_str(), rc);
+        if (rc != SQLITE_OK) {
+            failRead(rc);
+            return std::nullopt;
+        }
+        ok();
+        return static_cast<std::size_t>(n);
+    }
+
     bool forEach(const RecordFilter& f, const std::function<void(const JobRecord&)>& each) {
         if (!readable())
             return false;
@@ -533,6 +548,8 @@ struct JournalStore::Impl {
             sql += " AND started < ?";
         if (f.waitingOnly)
             sql += " AND sync_pending = 1 AND sync_refusals < " + std::to_string(kMaxRefusals);
+        else if (f.unsentOnly)
+            sql += " AND sync_pending = 1";
         sql += kNewestFirst;
         if (f.limit > 0)
             sql += " LIMIT ?";
@@ -706,20 +723,11 @@ std::size_t JournalStore::markRefused(const std::vector<SentMark>& refused) {
 }
 
 std::optional<std::size_t> JournalStore::waitingCount() {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    Impl& m = *impl_;
-    if (!m.readable())
-        return std::nullopt;
-    int rc = SQLITE_OK;
-    const std::string sql =
-        "SELECT count(*) FROM record WHERE sync_pending = 1 AND sync_refusals < " + std::to_string(kMaxRefusals);
-    const std::int64_t n = Impl::scalar(m.db, sql.c_str(), rc);
-    if (rc != SQLITE_OK) {
-        m.failRead(rc);
-        return std::nullopt;
-    }
-    m.ok();
-    return static_cast<std::size_t>(n);
+    return impl_->count("sync_pending = 1 AND sync_refusals < " + std::to_string(kMaxRefusals));
+}
+
+std::optional<std::size_t> JournalStore::setAsideCount() {
+    return impl_->count("sync_pending = 1 AND sync_refusals >= " + std::to_string(kMaxRefusals));
 }
 
 } // namespace journal

@@ -24,6 +24,7 @@ struct RecordFilter {
     std::optional<JobOutcome> outcome;
     std::string since, until; // local dates of the start, "YYYY-MM-DD", both included; empty: open
     bool waitingOnly = false; // only records waiting to be sent to a workshop server (not those set aside)
+    bool unsentOnly = false;  // only those the server lacks at their revision: waiting or set aside
     std::size_t limit = 0;    // the newest so many; 0: all
 };
 
@@ -101,6 +102,8 @@ public:
     std::size_t markRefused(const std::vector<SentMark>& refused);
     // How many records wait to be sent (those set aside not counted).
     std::optional<std::size_t> waitingCount();
+    // How many were set aside: refused by the server, not tried again until written again.
+    std::optional<std::size_t> setAsideCount();
 
 private:
     struct Impl;

@@ -187,11 +187,40 @@ std::string recordsCsv(const std::vector<JobRecord>& records, CsvStyle style) {
 }
 
 void exportCsv(JournalStore& store, const RecordFilter& filter, const std::string& path, CsvStyle style) {
-    std::ostringstream out;
-    RecordCsv csv(out, style);
-    if (!store.forEach(filter, [&](const JobRecord& r) { csv.add(r); }))
-        throw std::runtime_error(store.problem());
-    replaceFileContent(path, out.str());
+    exportCsv(
+        [&](const std::function<bool(const JobRecord&)>& each, std::string& problem) {
+            if (store.forEach(filter, [&](const JobRecord& r) { each(r); }))
+                return true;
+            problem = store.problem();
+            return false;
+        },
+        path, style);
+}
+
+void exportCsv(const RecordSource& source, const std::string& path, CsvStyle style) {
+    // Written on in pieces this large: few writes, little memory.
+    constexpr std::streamoff kPiece = 64 * 1024;
+    replaceFileStreamed(path, [&](const ContentWriter& write) {
+        std::ostringstream out;
+        const auto hand = [&] {
+            const std::string piece = out.str();
+            write(piece.data(), piece.size());
+            out.str({});
+        };
+        RecordCsv csv(out, style);
+        std::string problem;
+        const bool read = source(
+            [&](const JobRecord& r) {
+                csv.add(r);
+                if (out.tellp() >= kPiece)
+                    hand();
+                return true;
+            },
+            problem);
+        if (!read)
+            throw std::runtime_error(problem.empty() ? std::string("Записи журнала не прочитаны.") : problem);
+        hand();
+    });
 }
 
 } // namespace journal

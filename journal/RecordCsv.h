@@ -5,6 +5,7 @@
 #include "JobRecord.h"
 #include "JournalStore.h"
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -46,5 +47,13 @@ std::string recordsCsv(const std::vector<JobRecord>& records, CsvStyle style);
 // (UTF-8); an old file there is replaced only once the new one is complete.
 // Throws std::runtime_error with a message for the user.
 void exportCsv(JournalStore& store, const RecordFilter& filter, const std::string& path, CsvStyle style);
+
+// Hands each record to each, in order, until each returns false; false when
+// they could not all be read, with why in problem.
+using RecordSource = std::function<bool(const std::function<bool(const JobRecord&)>& each, std::string& problem)>;
+// The same for the records a source gives, written to the file as they come,
+// so a journal of any size is never held whole; the old file stays when the
+// source fails.
+void exportCsv(const RecordSource& source, const std::string& path, CsvStyle style);
 
 } // namespace journal

@@ -6,6 +6,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -402,10 +403,10 @@ std::vector<SentRecord> ServerJournal::send(const std::vector<JobRecord>& record
     return out;
 }
 
-std::optional<std::vector<JobRecord>> ServerJournal::list(const RecordFilter& f) {
+bool ServerJournal::forEach(const RecordFilter& f, const std::function<bool(const JobRecord&)>& each) {
     if (!connect())
-        return std::nullopt;
-    std::string sql = std::string("SELECT ") + kColumns + " FROM z58_record WHERE true";
+        return false;
+    std::string sql = std::string("DECLARE z58_rows NO SCROLL CURSOR FOR SELECT ") + kColumns + " FROM z58_record WHERE true";
     std::vector<std::string> values;
     auto param = [&](const std::string& v) {
         values.push_back(v);
@@ -428,18 +429,63 @@ std::optional<std::vector<JobRecord>> ServerJournal::list(const RecordFilter& f)
     std::vector<const char*> v;
     for (const std::string& s : values)
         v.push_back(s.c_str());
-    ResultPtr res(PQexecParams(impl_->conn, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
-    if (!res.ok()) {
-        problem_ = "Журнал на сервере не читается: " + trimmed(PQresultErrorMessage(res.r));
-        if (PQstatus(impl_->conn) != CONNECTION_OK)
-            impl_->drop();
-        return std::nullopt;
+
+    PGconn* c = impl_->conn;
+    // A cursor lives in a transaction; one left open (a failure, a stop, an
+    // exception from each) is rolled back, so the connection stays usable.
+    struct Transaction {
+        PGconn* c;
+        ~Transaction() {
+            if (PQstatus(c) == CONNECTION_OK && PQtransactionStatus(c) != PQTRANS_IDLE)
+                PQclear(PQexec(c, "ROLLBACK"));
+        }
+    } transaction{c};
+    const auto failed = [&](const ResultPtr& res) {
+        problem_ = "Журнал на сервере не читается: " +
+                   trimmed(res.r ? PQresultErrorMessage(res.r) : PQerrorMessage(c));
+        return false;
+    };
+    bool ok = [&] {
+        ResultPtr begin(PQexec(c, "BEGIN READ ONLY"));
+        if (!begin.ok())
+            return failed(begin);
+        ResultPtr declare(
+            PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
+        if (!declare.ok())
+            return failed(declare);
+        // Each batch its own statement, so the statement time-out bounds one
+        // batch, not the whole journal however slowly each takes its rows.
+        const std::string fetch = "FETCH " + std::to_string(kFetchRows) + " FROM z58_rows";
+        for (;;) {
+            ResultPtr rows(PQexec(c, fetch.c_str()));
+            if (!rows.ok())
+                return failed(rows);
+            const int n = PQntuples(rows.r);
+            for (int row = 0; row < n; ++row)
+                if (!each(recordOf(rows, row, false)))
+                    return true;
+            if (n < kFetchRows)
+                break;
+        }
+        ResultPtr commit(PQexec(c, "COMMIT"));
+        return commit.ok() || failed(commit);
+    }();
+    if (ok) {
+        problem_.clear();
+    } else if (PQstatus(c) != CONNECTION_OK) {
+        transaction.c = nullptr; // nothing to roll back on a connection gone
+        impl_->drop();
     }
+    return ok;
+}
+
+std::optional<std::vector<JobRecord>> ServerJournal::list(const RecordFilter& f) {
     std::vector<JobRecord> out;
-    out.reserve(static_cast<size_t>(PQntuples(res.r)));
-    for (int row = 0; row < PQntuples(res.r); ++row)
-        out.push_back(recordOf(res, row, false));
-    problem_.clear();
+    if (!forEach(f, [&](const JobRecord& r) {
+            out.push_back(r);
+            return true;
+        }))
+        return std::nullopt;
     return out;
 }
 
@@ -482,6 +528,45 @@ std::optional<SerialHistory> ServerJournal::history(std::uint32_t serial) {
     }
     problem_.clear();
     return h;
+}
+
+bool forEachWorkshopRecord(ServerJournal& server, JournalStore& store, const RecordFilter& filter,
+                           const std::function<bool(const JobRecord&)>& each) {
+    // This PC's records the server lacks, in the server's order (ties by id).
+    RecordFilter unsent = filter;
+    unsent.waitingOnly = false;
+    unsent.unsentOnly = true;
+    std::vector<JobRecord> local = store.list(unsent);
+    const auto newer = [](const JobRecord& a, const JobRecord& b) {
+        const std::int64_t ta = timestampMs(a.started).value_or(0), tb = timestampMs(b.started).value_or(0);
+        return ta != tb ? ta > tb : a.id > b.id;
+    };
+    std::stable_sort(local.begin(), local.end(), newer);
+    std::set<std::string> mine;
+    for (const JobRecord& r : local)
+        mine.insert(r.id);
+
+    std::size_t next = 0, given = 0;
+    bool more = true;
+    const auto give = [&](const JobRecord& r) {
+        more = (!filter.limit || given < filter.limit) && each(r);
+        ++given;
+        return more;
+    };
+    const bool read = server.forEach(filter, [&](const JobRecord& r) {
+        // This PC's newer revision of it comes in its place: the same start, the same place.
+        if (mine.count(r.id))
+            return true;
+        while (next < local.size() && newer(local[next], r))
+            if (!give(local[next++]))
+                return false;
+        return give(r);
+    });
+    if (!read)
+        return false;
+    while (more && next < local.size())
+        give(local[next++]);
+    return true;
 }
 
 } // namespace journal

@@ -9,6 +9,7 @@
 #include "JobRecord.h"
 #include "JournalStore.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,8 @@ class ServerJournal {
 public:
     static constexpr int kConnectTimeoutS = 5;
     static constexpr int kStatementTimeoutMs = 15000;
+    // Records read in one go when they are read one at a time.
+    static constexpr int kFetchRows = 1000;
 
     // conninfo: a libpq connection string ("host=... dbname=... user=...").
     explicit ServerJournal(std::string conninfo);
@@ -59,6 +62,11 @@ public:
     // The server's records, newest first, without backup texts; none (and
     // problem()) when it cannot be read.
     std::optional<std::vector<JobRecord>> list(const RecordFilter& filter);
+    // The same one at a time, read kFetchRows at a time through a cursor, so
+    // however many there are they are never held at once; each returns false
+    // to stop. False (and problem()) when they could not all be read: each
+    // may have had some of them already.
+    bool forEach(const RecordFilter& filter, const std::function<bool(const JobRecord&)>& each);
     std::optional<JobRecord> find(const std::string& id);
     std::optional<SerialHistory> history(std::uint32_t serial);
 
@@ -79,6 +87,16 @@ private:
     std::string conninfo_, problem_, password_;
     bool needsPassword_ = false;
 };
+
+// The workshop's records of a filter, newest first, one at a time until each
+// returns false: the server's, with this PC's that the server lacks at their
+// revision in their place among them (those waiting to be sent, and those it
+// refused and that were set aside: refused says why); the newest filter.limit
+// of them (0: all). False when the server could not be read (its problem()):
+// each may have had some already. This PC's are read first and held (they are
+// few: what this PC has not sent); the server's are not held.
+bool forEachWorkshopRecord(ServerJournal& server, JournalStore& store, const RecordFilter& filter,
+                           const std::function<bool(const JobRecord&)>& each);
 
 // The shipped SQL that makes the server's tables (what the program runs itself).
 const char* serverTablesSql();

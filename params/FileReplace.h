@@ -5,6 +5,8 @@
 // is flushed too). A link is followed to the file it names; anything that is not
 // a regular file is refused. One backend per OS (file_replace_posix.cpp,
 // file_replace_win32.cpp).
+#include <cstddef>
+#include <functional>
 #include <string>
 
 // Who may read the file once written: as before (a new file as the umask
@@ -15,3 +17,11 @@ enum class FileAccess { AsBefore, OwnerOnly };
 // path: UTF-8. Throws std::runtime_error with a message for the user (UTF-8)
 // that names the file, or the folder when the folder is what refuses the write.
 void replaceFileContent(const std::string& path, const std::string& bytes, FileAccess access = FileAccess::AsBefore);
+
+// Hands one piece of a file's content over to be written.
+using ContentWriter = std::function<void(const char* data, std::size_t size)>;
+// The same, the content written piece by piece as produce hands it to the
+// writer, so a large file is never held whole. An exception from produce (or
+// from a write) leaves the old file as it was and is passed on.
+void replaceFileStreamed(const std::string& path, const std::function<void(const ContentWriter& write)>& produce,
+                         FileAccess access = FileAccess::AsBefore);

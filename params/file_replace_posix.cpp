@@ -55,6 +55,11 @@ struct Temporary {
 } // namespace
 
 void replaceFileContent(const std::string& path, const std::string& bytes, FileAccess access) {
+    replaceFileStreamed(path, [&](const ContentWriter& write) { write(bytes.data(), bytes.size()); }, access);
+}
+
+void replaceFileStreamed(const std::string& path, const std::function<void(const ContentWriter& write)>& produce,
+                         FileAccess access) {
     const fs::path target = finalTarget(path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
 
@@ -92,15 +97,17 @@ void replaceFileContent(const std::string& path, const std::string& bytes, FileA
         if (::geteuid() == 0)
             (void)!::fchown(temp.fd, old.st_uid, old.st_gid);
     }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(temp.fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            fail(path, reason(n < 0 ? errno : ENOSPC));
-        done += static_cast<size_t>(n);
-    }
+    produce([&](const char* data, std::size_t size) {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(temp.fd, data + done, size - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                fail(path, reason(n < 0 ? errno : ENOSPC));
+            done += static_cast<std::size_t>(n);
+        }
+    });
     if (::fsync(temp.fd) != 0)
         fail(path, reason(errno));
     const int fd = temp.fd;

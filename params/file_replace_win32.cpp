@@ -43,6 +43,11 @@ struct Temporary {
 } // namespace
 
 void replaceFileContent(const std::string& path, const std::string& bytes, FileAccess access) {
+    replaceFileStreamed(path, [&](const ContentWriter& write) { write(bytes.data(), bytes.size()); }, access);
+}
+
+void replaceFileStreamed(const std::string& path, const std::function<void(const ContentWriter& write)>& produce,
+                         FileAccess access) {
     (void)access; // the folder's access list decides who reads it
     std::error_code ec;
     fs::path target = fs::u8path(path);
@@ -79,14 +84,16 @@ void replaceFileContent(const std::string& path, const std::string& bytes, FileA
         }
         fail(path, reason(err));
     }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-        if (!::WriteFile(temp.handle, bytes.data() + done, chunk, &written, nullptr) || written == 0)
-            fail(path, reason(::GetLastError()));
-        done += written;
-    }
+    produce([&](const char* data, std::size_t size) {
+        std::size_t done = 0;
+        while (done < size) {
+            DWORD written = 0;
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 20));
+            if (!::WriteFile(temp.handle, data + done, chunk, &written, nullptr) || written == 0)
+                fail(path, reason(::GetLastError()));
+            done += written;
+        }
+    });
     if (!::FlushFileBuffers(temp.handle))
         fail(path, reason(::GetLastError()));
     ::CloseHandle(temp.handle);

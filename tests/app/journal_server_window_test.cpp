@@ -3,8 +3,9 @@
 // set and checked in the window, a caution and a password asked once, a silent
 // server that leaves the windows responsive, two PCs' records with the PC
 // column, another PC's backup in the editor, the fallback to this PC's records
-// when the server is stopped, a record the server refused, and the serial
-// number's log line counting the workshop's records.
+// when the server is stopped, records the server refused listed among the
+// workshop's and counted, the export of thousands of the server's records,
+// and the serial number's log line counting the workshop's records.
 #include "SilentListener.h"
 #include "ChangesView.h"
 #include "DataFolder.h"
@@ -17,10 +18,12 @@
 #include "JournalWindow.h"
 #include "ParametrsEdit.h"
 #include "PortSettingStore.h"
+#include "RecordCsv.h"
 #include "ServerJournal.h"
 #include "ServerSetting.h"
 #include "SyncWorker.h"
 #include "TempDir.h"
+#include "Timestamp.h"
 #include "WaitFor.h"
 #include "WindowDriving.h"
 #include "Z58main.h"
@@ -32,6 +35,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTreeView>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
@@ -78,9 +82,20 @@ struct JournalServerWindowTest : ::testing::Test, IsolatedSetup {
         port = readLine(pg + "/port");
         passfile = std::make_unique<ScopedEnv>("PGPASSFILE", pg + "/pgpass");
     }
-    std::string conninfo(const std::string& user = "pc1") const {
-        return "host=127.0.0.1 port=" + port + " dbname=z58 user=" + user + " sslmode=verify-full sslrootcert=" + pg +
-               "/root.crt";
+    std::string conninfo(const std::string& user = "pc1", const std::string& db = "z58") const {
+        return "host=127.0.0.1 port=" + port + " dbname=" + db + " user=" + user + " sslmode=verify-full sslrootcert=" +
+               pg + "/root.crt";
+    }
+    // SQL with psql: as a role of the server (where: a connection string;
+    // the fixture's password file has its password), or as the fixture's
+    // administrator (where empty: through the server's own socket).
+    void psql(const std::string& where, const std::string& statements) {
+        const std::string file = dir / "statements.sql";
+        std::ofstream(file) << statements << "\n";
+        const std::string to = where.empty()
+                                   ? "-h " + readLine(pg + "/server-dir") + "/sock -p " + port + " -U admin -d postgres"
+                                   : "-d \"" + where + "\"";
+        EXPECT_EQ(std::system(("psql -X -q -v ON_ERROR_STOP=1 " + to + " -f " + file).c_str()), 0) << statements;
     }
     static JobRecord record(const std::string& pc, std::uint32_t serial, JobKind kind, int minute) {
         JobRecord r = journal::newRecord(kind, {pc, "tech", "z58config", "1.1.0"}, "COM3");
@@ -94,10 +109,10 @@ struct JournalServerWindowTest : ::testing::Test, IsolatedSetup {
         return r;
     }
     // Another PC's journal of its own, sent to the server as that PC's role.
-    void otherPc(const std::string& user, std::vector<JobRecord> records) {
-        journal::JournalStore store(dir / (user + ".sqlite"));
+    void otherPc(const std::string& user, std::vector<JobRecord> records, const std::string& db = "z58") {
+        journal::JournalStore store(dir / (user + "-" + db + ".sqlite"));
         ASSERT_TRUE(store.write(records)) << store.problem();
-        journal::ServerJournal server(conninfo(user));
+        journal::ServerJournal server(conninfo(user, db));
         const journal::SyncPass pass = journal::syncWaiting(store, server);
         ASSERT_EQ(pass.sent, records.size()) << pass.problem;
     }
@@ -321,10 +336,10 @@ TEST_F(JournalServerWindowTest, the_records_of_every_pc_with_another_pcs_backup_
     retype(w.SerialEdit, std::to_string(serial));
     ASSERT_TRUE(answered(w));
     ASSERT_TRUE(w.Model->fromServer()) << w.Model->serverProblem();
-    EXPECT_EQ(column(w, JournalModel::Pc), QStringList({"THIS-PC", "PC-A", "PC-B", "PC-A"}));
+    EXPECT_EQ(column(w, JournalModel::Pc), QStringList({"THIS-PC — не принята сервером", "PC-A", "PC-B", "PC-A"}));
     EXPECT_EQ(column(w, JournalModel::Kind), QStringList({"Запись настроек", "Прошивка", "Чтение настроек", "Резервная копия"}));
     EXPECT_EQ(w.Model->headerData(JournalModel::Pc, Qt::Horizontal).toString(), "Компьютер");
-    EXPECT_EQ(w.CountLabel->text(), "Записей: 4 (все компьютеры мастерской)");
+    EXPECT_EQ(w.CountLabel->text(), "Записей: 4 (все компьютеры мастерской), из них не принято сервером: 1");
     EXPECT_FALSE(w.ServerNote->isVisible());
 
     clickRow(w, 0);
@@ -345,6 +360,129 @@ TEST_F(JournalServerWindowTest, the_records_of_every_pc_with_another_pcs_backup_
     EXPECT_EQ(editor.ValueEdit->text(), "2468") << "PC-A's backup, as the server keeps it";
     editor.Modified = false;
     editor.close();
+}
+
+// A record the server refuses (a rule of the workshop's database) and was
+// never on it: set aside on this PC, and still among the workshop's records in
+// the window, in date order, its PC marked and the reason in its details,
+// counted below the table; with the server stopped, the line above this PC's
+// records counts it too.
+TEST_F(JournalServerWindowTest, a_record_the_server_refused_is_listed_in_date_order_marked_with_why_and_counted) {
+    const std::uint32_t serial = freshSerial();
+    // A database of this test's own, its tables made by the program, with a rule of its own.
+    const std::string db = "z58window" + std::to_string(serial);
+    psql({}, "CREATE DATABASE " + db + " OWNER owner");
+    const std::string workshop = conninfo("owner", db);
+    {
+        journal::ServerJournal tables(workshop);
+        ASSERT_TRUE(tables.connect()) << tables.problem();
+    }
+    psql(workshop, "ALTER TABLE z58_record ADD CONSTRAINT no_window_port CHECK (port <> 'COM665');");
+    otherPc("owner", {record("PC-A", serial, JobKind::Backup, 40), record("PC-A", serial, JobKind::Firmware, 44)}, db);
+    ASSERT_NO_THROW(journal::keepJournalServer(workshop));
+    JobRecord refused = record("THIS-PC", serial, JobKind::SettingsWrite, 42);
+    refused.port = "COM665";
+    {
+        journal::JournalStore mine;
+        std::vector<JobRecord> records = {refused, record("THIS-PC", serial, JobKind::SettingsRead, 43)};
+        ASSERT_TRUE(mine.write(records));
+        journal::ServerJournal server(workshop);
+        for (int i = 0; i < journal::kMaxRefusals; ++i)
+            journal::syncWaiting(mine, server);
+        refused = *mine.find(refused.id);
+        ASSERT_NE(refused.refused.find("no_window_port"), std::string::npos) << refused.refused;
+        ASSERT_EQ(mine.waitingCount(), 0u);
+        ASSERT_EQ(mine.setAsideCount(), 1u);
+    }
+    TMainForm f(dialogs);
+    shown(f);
+    JournalWindow& w = open(f);
+    retype(w.SerialEdit, std::to_string(serial));
+    ASSERT_TRUE(answered(w));
+    ASSERT_TRUE(w.Model->fromServer()) << w.Model->serverProblem();
+    EXPECT_EQ(column(w, JournalModel::Pc), QStringList({"PC-A", "THIS-PC", "THIS-PC — не принята сервером", "PC-A"}));
+    EXPECT_EQ(column(w, JournalModel::Time),
+              QStringList({"2026-11-14 10:44:00", "2026-11-14 10:43:00", "2026-11-14 10:42:00", "2026-11-14 10:40:00"}));
+    EXPECT_EQ(w.CountLabel->text(), "Записей: 4 (все компьютеры мастерской), из них не принято сервером: 1");
+    const QModelIndex pc = w.Model->index(2, JournalModel::Pc);
+    EXPECT_EQ(pc.data(Qt::ToolTipRole).toString().toStdString(),
+              "Сервер журнала не принял запись, она отложена: " + refused.refused);
+    EXPECT_NE(pc.data(Qt::ForegroundRole), w.Model->index(1, JournalModel::Pc).data(Qt::ForegroundRole))
+        << "the mark stands out";
+    clickRow(w, 2);
+    EXPECT_TRUE(w.Details->toPlainText().contains(
+        QString::fromStdString("Сервер журнала не принял запись, она отложена: " + refused.refused)))
+        << w.Details->toPlainText().toStdString();
+    EXPECT_TRUE(w.Details->toPlainText().contains("порт COM665"));
+
+    Paused paused(pg);
+    QTest::keyClick(w.Table, Qt::Key_F5);
+    ASSERT_TRUE(answered(w));
+    ASSERT_FALSE(w.Model->fromServer());
+    EXPECT_TRUE(w.ServerNote->text().endsWith(
+        "Показаны записи этого компьютера; ждут отправки на сервер: 0; не принято сервером: 1."))
+        << w.ServerNote->text().toStdString();
+    EXPECT_EQ(column(w, JournalModel::Pc), QStringList({"THIS-PC", "THIS-PC — не принята сервером"}));
+    EXPECT_EQ(w.CountLabel->text(), "Записей: 2 (этот компьютер), из них не принято сервером: 1");
+}
+
+// "Экспорт в CSV…" of the workshop's records: thousands of another PC's from
+// the server with this PC's among them, written as they come; the file is
+// the text of the whole list, byte for byte.
+TEST_F(JournalServerWindowTest, the_export_of_thousands_of_the_servers_records_is_the_whole_lists_text) {
+    const std::uint32_t serial = freshSerial();
+    std::vector<JobRecord> all;
+    for (int i = 0; i < 3500; ++i) {
+        JobRecord r = record("PC-B", serial, i % 3 ? JobKind::SettingsRead : JobKind::Firmware, 0);
+        char started[40];
+        std::snprintf(started, sizeof started, "2026-10-%02dT%02d:%02d:%02d.000+03:00", 1 + i / 3600, 8 + i / 60 % 60 / 6,
+                      i / 60 % 60, i % 60);
+        r.started = r.ended = started;
+        if (i % 7 == 0) {
+            r.outcome = JobOutcome::Failed;
+            r.code = -2;
+            r.reason = "нет ответа; «" + std::to_string(i) + "»";
+        }
+        all.push_back(r);
+    }
+    otherPc("pc2", all);
+    ASSERT_NO_THROW(journal::keepJournalServer(conninfo()));
+    {
+        journal::JournalStore mine;
+        std::vector<JobRecord> records = {record("THIS-PC", serial, JobKind::Backup, 1),
+                                          record("THIS-PC", serial, JobKind::SettingsWrite, 2)};
+        records[0].started = records[0].ended = "2026-10-01T09:30:30.500+03:00";
+        records[1].changes = {{"MicLevel", "10", "8", false, false, ""}};
+        ASSERT_TRUE(mine.write(records));
+        for (int i = 0; i < journal::kMaxRefusals; ++i)
+            mine.markRefused({{records[1].id, records[1].revision, "violates check constraint \"x\""}});
+        all.insert(all.end(), records.begin(), records.end());
+    }
+    std::sort(all.begin(), all.end(), [](const JobRecord& a, const JobRecord& b) {
+        const auto ta = *journal::timestampMs(a.started), tb = *journal::timestampMs(b.started);
+        return ta != tb ? ta > tb : a.id > b.id;
+    });
+    TMainForm f(dialogs);
+    shown(f);
+    JournalWindow& w = open(f);
+    retype(w.SerialEdit, std::to_string(serial));
+    ASSERT_TRUE(answered(w));
+    ASSERT_TRUE(w.Model->fromServer()) << w.Model->serverProblem();
+    EXPECT_EQ(w.Model->rowCount(), static_cast<int>(JournalModel::kPageSize));
+
+    const std::string file = dir / "мастерская.csv";
+    dialogs.files = {QString::fromStdString(file)};
+    click(w.ExportButton);
+    EXPECT_TRUE(w.waiting());
+    EXPECT_FALSE(w.ExportButton->isEnabled()) << "one export at a time";
+    ASSERT_TRUE(answered(w, 30000));
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].caption, "Экспорт журнала") << dialogs.asked[0].text.toStdString();
+    const std::string written = readWhole(file);
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1 + 3502) << "the header and every record";
+    EXPECT_TRUE(written == journal::recordsCsv(all, journal::CsvStyle::ExcelRussian))
+        << "the whole list's text, byte for byte (" << written.size() << " bytes written)";
+    EXPECT_TRUE(w.ExportButton->isEnabled());
 }
 
 // The server stopped: this PC's records, and a line that says why and how

@@ -1,9 +1,13 @@
 // Records as CSV: the header, quoting as RFC 4180 has it, the change list in
-// one field, and the Excel form for a Russian locale.
+// one field, the Excel form for a Russian locale, and an export written as the
+// records come.
 #include "JournalTesting.h"
 #include "RecordCsv.h"
+#include "TempDir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 using namespace journal;
 using namespace journal_testing;
@@ -104,4 +108,46 @@ TEST(csv, excel_form_has_the_bom_semicolons_and_no_formulas) {
         if (c == ';')
             c = ',';
     EXPECT_EQ(excel[1], plain[1]);
+}
+
+// The export written as the records come, in pieces: the same bytes as the
+// whole text at once, across the pieces' borders; a source that fails part
+// way leaves the old file as it was and nothing beside it.
+TEST(csv, an_export_written_as_it_comes_is_the_whole_text_and_a_failed_one_keeps_the_old_file) {
+    TempDir dir;
+    std::vector<JobRecord> records;
+    for (int i = 0; i < 2000; ++i) {
+        records.push_back(sample());
+        records.back().id = newRecord(JobKind::Backup, bench(), "COM3").id;
+        records.back().reason = "причина № " + std::to_string(i);
+    }
+    const auto from = [&](std::size_t failAfter) {
+        return [&records, failAfter](const std::function<bool(const JobRecord&)>& each, std::string& problem) {
+            for (std::size_t i = 0; i < records.size(); ++i) {
+                if (i == failAfter) {
+                    problem = "Сервер журнала недоступен: server closed the connection unexpectedly";
+                    return false;
+                }
+                each(records[i]);
+            }
+            return true;
+        };
+    };
+    const std::string path = dir / "журнал.csv";
+    exportCsv(from(records.size()), path, CsvStyle::ExcelRussian);
+    const std::string whole = recordsCsv(records, CsvStyle::ExcelRussian);
+    ASSERT_GT(whole.size(), 3u * 64 * 1024) << "several pieces";
+    EXPECT_TRUE(readBytes(path) == whole) << "the same bytes as the text made at once";
+
+    try {
+        exportCsv(from(1500), path, CsvStyle::Rfc4180);
+        ADD_FAILURE() << "a source that failed is not a file written";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Сервер журнала недоступен: server closed the connection unexpectedly");
+    }
+    EXPECT_TRUE(readBytes(path) == whole) << "the old file, untouched";
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+        files += entry.is_regular_file();
+    EXPECT_EQ(files, 1u) << "no part-written file left beside it";
 }

@@ -1,13 +1,19 @@
 // The journal on a real PostgreSQL server (the journal_server fixture starts
 // a throwaway one): two PCs on one server, records sent twice or out of
-// order, a wrong password or certificate, a record the server refuses, and
-// the rights of the program's role. Runs on Linux and, under Wine, on Windows.
+// order, a wrong password or certificate, a record the server refuses, the
+// rights of the program's role, and the workshop's records read in batches.
+// Runs on Linux and, under Wine, on Windows.
 #include "JournalSchema.h"
+#include "RecordCsv.h"
 #include "ServerTesting.h"
 #include "SyncWorker.h"
+#include "Timestamp.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <set>
+#include <stdexcept>
 
 using namespace server_testing;
 
@@ -119,4 +125,102 @@ TEST_F(ServerTest, the_programs_role_reads_adds_and_updates_but_cannot_delete_or
     EXPECT_NE(sqlAs("pc1", "z58", "DROP TABLE z58_record").find("must be owner"), std::string::npos);
     EXPECT_EQ(sqlAs("pc1", "z58", "UPDATE z58_record SET reason = 'checked'" + of), "");
     EXPECT_EQ(count("id = '" + r.id + "' AND pc = 'PC-RIGHTS'"), "1");
+}
+
+// Thousands of the server's records, read a batch at a time, with this PC's
+// that the server lacks in their places: waiting ones (one newer than all,
+// one older, one at the very instant of a server record), one the server has
+// at an older revision, and one it refused (set aside). The export of them is
+// the text of the whole list, byte for byte; a reader that stops or throws
+// part way leaves the connection usable.
+TEST_F(ServerTest, the_workshops_records_come_in_batches_with_this_pcs_unsent_and_refused_ones_in_place) {
+    const std::uint32_t serial = 1000000u + std::random_device()() % 1000000u;
+    const Clock::time_point base = Clock::now() - std::chrono::hours(24 * 40);
+    const auto at = [&](int second, const std::string& pc) {
+        JobRecord r = newRecord(JobKind::SettingsRead, {pc, "tech", "z58test", "1.0"}, "COM3",
+                                base + std::chrono::seconds(second));
+        r.serial = serial;
+        finishRecord(r, JobOutcome::Done, 0, {}, base + std::chrono::seconds(second + 1));
+        return r;
+    };
+    constexpr int kServerRecords = 3 * ServerJournal::kFetchRows + 17;
+    std::vector<JobRecord> theirs;
+    for (int i = 0; i < kServerRecords; ++i)
+        theirs.push_back(at(10 * i, "PC-B"));
+    auto other = pc("other");
+    ASSERT_TRUE(other->write(theirs));
+    ServerJournal two(conninfo("pc2"));
+    ASSERT_EQ(syncWaiting(*other, two, 1000).sent, theirs.size()) << two.problem();
+
+    auto mine = pc("mine");
+    ServerJournal one(conninfo("pc1"));
+    JobRecord changed = at(10 * 1200 + 5, "PC-A");
+    ASSERT_TRUE(mine->write(changed));
+    ASSERT_EQ(syncWaiting(*mine, one).sent, 1u);
+    changed.reason = "записана снова, ещё не отправлена";
+    JobRecord refused = at(10 * 2000 + 5, "PC-A"), newest = at(10 * kServerRecords, "PC-A"), oldest = at(-10, "PC-A"),
+              tie = at(10 * 2500, "PC-A");
+    std::vector<JobRecord> unsent = {changed, refused, newest, oldest, tie};
+    ASSERT_TRUE(mine->write(unsent));
+    for (int i = 0; i < kMaxRefusals; ++i)
+        ASSERT_EQ(mine->markRefused({{refused.id, unsent[1].revision, "violates check constraint \"x\""}}), 1u);
+    ASSERT_EQ(mine->waitingCount(), 4u);
+    ASSERT_EQ(mine->setAsideCount(), 1u);
+
+    std::vector<JobRecord> expected = theirs;
+    expected.insert(expected.end(), unsent.begin(), unsent.end());
+    std::sort(expected.begin(), expected.end(), [](const JobRecord& a, const JobRecord& b) {
+        const auto ta = *timestampMs(a.started), tb = *timestampMs(b.started);
+        return ta != tb ? ta > tb : a.id > b.id;
+    });
+    RecordFilter ofSerial;
+    ofSerial.serial = serial;
+    const auto read = [&](RecordFilter f, std::size_t stopAfter = 0) {
+        std::vector<JobRecord> got;
+        EXPECT_TRUE(forEachWorkshopRecord(one, *mine, f, [&](const JobRecord& r) {
+            got.push_back(r);
+            return got.size() != stopAfter;
+        })) << one.problem();
+        return got;
+    };
+    const auto ids = [](const std::vector<JobRecord>& records, std::size_t n) {
+        std::vector<std::string> out;
+        for (std::size_t i = 0; i < std::min(n, records.size()); ++i)
+            out.push_back(records[i].id);
+        return out;
+    };
+    const std::vector<JobRecord> all = read(ofSerial);
+    ASSERT_EQ(all.size(), expected.size());
+    EXPECT_EQ(ids(all, all.size()), ids(expected, expected.size())) << "newest first, each once";
+    EXPECT_EQ(all.front().id, newest.id);
+    EXPECT_EQ(all.back().id, oldest.id);
+    for (const JobRecord& r : all) {
+        if (r.id == changed.id) {
+            EXPECT_EQ(r.reason, changed.reason) << "this PC's later revision in the server's place";
+        }
+        EXPECT_EQ(r.refused.empty(), r.id != refused.id) << r.pc;
+    }
+    RecordFilter page = ofSerial;
+    page.limit = 1500;
+    EXPECT_EQ(ids(read(page), 1500), ids(expected, 1500)) << "the newest so many";
+
+    // Stopped, or thrown out of, part way: the next read starts afresh on the same connection.
+    EXPECT_EQ(read(ofSerial, 10).size(), 10u);
+    EXPECT_THROW(forEachWorkshopRecord(one, *mine, ofSerial,
+                                       [](const JobRecord&) -> bool { throw std::runtime_error("disk full"); }),
+                 std::runtime_error);
+    EXPECT_TRUE(one.connected());
+    EXPECT_EQ(ids(read(page), 1500), ids(expected, 1500));
+
+    const std::string path = dir / "workshop.csv";
+    exportCsv(
+        [&](const std::function<bool(const JobRecord&)>& each, std::string& problem) {
+            const bool ok = forEachWorkshopRecord(one, *mine, ofSerial, each);
+            problem = one.problem();
+            return ok;
+        },
+        path, CsvStyle::ExcelRussian);
+    std::ifstream in(path, std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(written == recordsCsv(expected, CsvStyle::ExcelRussian)) << "the export is the whole list's text";
 }

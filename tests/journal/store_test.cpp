@@ -299,13 +299,22 @@ TEST(journal_store, a_record_the_server_refuses_is_set_aside_after_a_few_tries_u
     waiting.waitingOnly = true;
     EXPECT_EQ(ids(j.store.list(waiting)), (std::vector<std::string>{good.id})) << "it does not hold up the rest";
     EXPECT_EQ(j.store.find(bad.id)->refused, "new row violates check constraint");
+    EXPECT_EQ(j.store.setAsideCount(), 1u);
+    // Not on the server, waiting or not: both, newest first, the one set aside saying why.
+    RecordFilter unsent;
+    unsent.unsentOnly = true;
+    const std::vector<JobRecord> notThere = j.store.list(unsent);
+    EXPECT_EQ(ids(notThere), (std::vector<std::string>{good.id, bad.id}));
+    EXPECT_EQ(notThere.back().refused, "new row violates check constraint");
 
     ASSERT_TRUE(j.store.write(bad));  // changed since: tried again
     EXPECT_EQ(j.store.waitingCount(), 2u);
+    EXPECT_EQ(j.store.setAsideCount(), 0u);
     EXPECT_EQ(j.store.find(bad.id)->refused, "");
     // Many marked in one go; a stale revision is not marked.
     EXPECT_EQ(j.store.markSent({{bad.id, bad.revision - 1, {}}, {good.id, good.revision, {}}}), 1u);
     EXPECT_EQ(j.store.waitingCount(), 1u);
+    EXPECT_EQ(ids(j.store.list(unsent)), (std::vector<std::string>{bad.id})) << "what the server took is not listed";
 }
 
 TEST(journal_store, a_journal_of_the_first_version_is_brought_up_with_its_records) {

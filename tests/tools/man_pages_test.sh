@@ -6,6 +6,9 @@
 #       exit 77 (skipped) where man is not installed
 #   man_pages_test.sh covers PROGRAM PAGE.1.gz
 #       every command and option PROGRAM --help names is documented in the page
+#   man_pages_test.sh environment PROGRAM PAGE.1.gz
+#       every Z58_ environment variable the program reads (each name a string
+#       of its own in the binary) is an entry of the page's ENVIRONMENT section
 set -u
 fail=0
 problem() {
@@ -51,12 +54,28 @@ covers() {
     done
 }
 
+environment() {
+    program=$1
+    page=$2
+    [ -s "$program" ] || { problem "$program is missing"; return; }
+    # The section's entries: the lines after each .TP, up to the next section.
+    entries=$(source_text "$page" | awk '/^\.SH/ { inside = ($2 == "ENVIRONMENT") } inside && after { print } { after = ($0 == ".TP") }')
+    [ -n "$entries" ] || { problem "$(basename "$page"): no ENVIRONMENT section"; return; }
+    names=$(LC_ALL=C grep -aoP 'Z58_[A-Z0-9_]+(?=\x00)' "$program" | sort -u)
+    [ -n "$names" ] || { problem "$(basename "$program"): no Z58_ variable found in it"; return; }
+    for name in $names; do
+        printf '%s\n' "$entries" | grep -qE "(^|[ =,])$name([ =,\"]|\$)" ||
+            problem "$(basename "$page"): $name is not an entry of ENVIRONMENT"
+    done
+}
+
 mode=${1:-}
 shift || true
 case "$mode" in
 render) render "$@" ;;
 covers) covers "$@" ;;
-*) echo "usage: man_pages_test.sh render PAGE... | covers PROGRAM PAGE" >&2; exit 2 ;;
+environment) environment "$@" ;;
+*) echo "usage: man_pages_test.sh render PAGE... | covers PROGRAM PAGE | environment PROGRAM PAGE" >&2; exit 2 ;;
 esac
 [ "$fail" -eq 0 ] && echo "ok"
 exit "$fail"
