@@ -39,6 +39,9 @@ public:
     virtual void abandon(const void* owner, bool cutWait) = 0;
     // Work runs or waits for its turn.
     virtual bool busy() const = 0;
+    // The running work's reply wait ends early (a frame being sent is finished);
+    // an executor whose work runs on the caller's thread has none to end.
+    virtual void cancelRunning() {}
     // For a runner without an event loop (z58ctl, tests): waits for the next
     // end and hands it back; false when nothing runs or waits.
     virtual bool deliverNext() = 0;

@@ -39,6 +39,8 @@ public:
     // From the begin request to the tick that finishes: the button stays off.
     bool uploading() const { return uploading_; }
 
+    // Restarted, it waits for the controller to answer again.
+    bool awaitingBack() const { return state_ == State::Back; }
     // The version the controller reported once it was back (empty: not read).
     const std::string& versionAfter() const { return versionAfter_; }
     std::optional<journal::JobKind> recordKind() const override { return journal::JobKind::Firmware; }

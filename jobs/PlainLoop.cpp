@@ -74,6 +74,8 @@ bool PlainLoop::runUntil(const std::function<bool()>& done, std::chrono::millise
             return done();
         }
     }
+    // A quit() asked by the call that made done() hold is this wait's, not the next one's.
+    takeQuit();
     return true;
 }
 

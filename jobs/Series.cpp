@@ -289,8 +289,10 @@ void Series::start() {
         csvFile_ = (std::filesystem::u8path(setup_.sheetsFolder) / ("series-" + startedText_ + ".csv")).u8string();
     observer_.seriesLine("Серия начата: " + setup_.referencePath);
     PortClaims* claims = platform_.claims;
-    lister_ = std::make_unique<Lister>(platform_, alive_, *this, [claims](const std::string& port) {
-        return claims->heldByOther(port, nullptr);
+    // Only the ports asked for are opened to look: another device's is left alone.
+    lister_ = std::make_unique<Lister>(platform_, alive_, *this, [claims, wanted = setup_.ports](const std::string& port) {
+        return claims->heldByOther(port, nullptr) ||
+               (!wanted.empty() && std::find(wanted.begin(), wanted.end(), port) == wanted.end());
     });
 }
 
@@ -479,9 +481,14 @@ bool Series::handBack(const std::string& name, std::uint32_t serial) {
             unit->cameBackPort.clear();
             return;
         }
-        std::lock_guard<std::mutex> lock(unit->back->mutex);
-        unit->back->found = true;
-        unit->back->firmwareVersion = fieldText(job->info().firmwareVersion);
+        {
+            std::lock_guard<std::mutex> lock(unit->back->mutex);
+            unit->back->found = true;
+            unit->back->firmwareVersion = fieldText(job->info().firmwareVersion);
+        }
+        // Its old port's line hung up: a question there would wait out its limit.
+        if (const auto* firmware = dynamic_cast<const FirmwareJob*>(unit->job.get()); firmware && firmware->awaitingBack())
+            unit->runner->executor().cancelRunning();
     });
     return true;
 }

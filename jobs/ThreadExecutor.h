@@ -42,7 +42,7 @@ public:
     bool deliverNext() override;
     // The user cancelled the wait (the search's Cancel): the running work's
     // reply wait ends early and the search stops before its next port.
-    void cancelRunning() { cancel_ = true; }
+    void cancelRunning() override { cancel_ = true; }
 
 private:
     void workerLoop();

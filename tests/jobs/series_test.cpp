@@ -66,12 +66,24 @@ public:
     }
     // The controller's reply to one request on port, as the device would make it; -1: nothing there.
     template <typename F>
-    int on(const std::string& port, const std::string& frame, F&& answer) {
+    int on(const std::string& port, const std::string& frame, F&& answer, const std::atomic<bool>* cancel = nullptr) {
         ControllerPtr c;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::unique_lock<std::mutex> lock(mutex_);
             bringBack();
             const auto it = plugged_.find(port);
+            if (it == plugged_.end() && hungUp_.count(port)) {
+                // The line the controller restarted away from hangs: a question
+                // there waits out its limit unless cut short.
+                lock.unlock();
+                const auto until = Clock::now() + std::chrono::seconds(3);
+                while (Clock::now() < until && !(cancel && *cancel))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                lock.lock();
+                if (cancel && *cancel)
+                    ++cutWaits_;
+                return result::kNoReply;
+            }
             if (it == plugged_.end())
                 return result::kPortFailed;
             c = it->second;
@@ -89,12 +101,18 @@ public:
             return;
         ControllerPtr c = it->second;
         plugged_.erase(it);
+        if (!c->comeBackOn.empty())
+            hungUp_.insert(port);
         if (!c->uploadedVersion.empty())
             c->version = c->uploadedVersion;
         if (!c->neverBack)
             away_.push_back({Clock::now() + std::chrono::milliseconds(c->backAfterMs), c->comeBackOn.empty() ? port : c->comeBackOn, c});
     }
     const std::string& carried() const { return carried_; }
+    int cutWaits() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return cutWaits_;
+    }
     // What c received so far, read while its port's thread may be adding to it.
     std::vector<std::string> frames(const ControllerPtr& c) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -119,6 +137,8 @@ private:
     }
     std::mutex mutex_;
     std::map<std::string, ControllerPtr> plugged_;
+    std::set<std::string> hungUp_;
+    int cutWaits_ = 0;
     std::vector<Away> away_;
     std::string carried_;
 };
@@ -144,7 +164,7 @@ public:
         });
     }
     int GetSerialNumber(std::uint32_t& s) override {
-        return bench_.on(port_, "serial", [&](Controller& c) { s = c.serial; return 1; });
+        return bench_.on(port_, "serial", [&](Controller& c) { s = c.serial; return 1; }, cancel_);
     }
     int SetSerialNumber(std::uint32_t) override { return 1; }
     int GetVersionInfo(std::string& text) override {
@@ -190,7 +210,7 @@ public:
     }
     bool FindDevicePort(std::string&) override { return false; }
     const std::string& PortName() const override { return port_; }
-    void SetCancelFlag(const std::atomic<bool>*) override {}
+    void SetCancelFlag(const std::atomic<bool>* flag) override { cancel_ = flag; }
     void SetSearchObserver(std::function<void(const std::string&)>) override {}
     void SetPortsInUse(std::function<bool(const std::string&)>) override {}
     std::vector<PortNotice> TakePortNotices() override { return {}; }
@@ -198,6 +218,7 @@ public:
 private:
     Bench& bench_;
     std::string port_;
+    const std::atomic<bool>* cancel_ = nullptr;
 };
 
 struct Watcher : jobs::SeriesObserver {
@@ -296,6 +317,19 @@ TEST(SeriesReference, is_checked_before_anything_is_sent) {
     EXPECT_NE(jobs::checkReference(model, "MicLevel=12\nUserNumber1=" + std::string(4000, '7') + "\n"), "") << "too long";
 }
 
+TEST(PlainLoop, a_quit_from_the_call_that_ended_a_wait_does_not_end_the_next_one) {
+    jobs::PlainLoop loop;
+    bool done = false;
+    loop.post([&] {
+        done = true;
+        loop.quit();
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return done; }, std::chrono::seconds(5)));
+    bool later = false;
+    loop.after(30, [&] { later = true; });
+    EXPECT_TRUE(loop.runUntil([&] { return later; }, std::chrono::seconds(5)));
+}
+
 TEST(SeriesNames, round_trip) {
     for (auto p : {jobs::FirmwarePolicy::Older, jobs::FirmwarePolicy::Always, jobs::FirmwarePolicy::Never})
         EXPECT_EQ(jobs::firmwarePolicyFromName(jobs::firmwarePolicyName(p)), p);
@@ -391,6 +425,7 @@ TEST_F(SeriesTest, each_failure_ends_its_own_unit_with_the_step_and_reason) {
         EXPECT_EQ(r->outcome, UnitOutcome::Done) << serial << ": " << r->reason;
     }
     EXPECT_EQ(rowOf(7)->port, "COM20") << "known by its serial number wherever it came back";
+    EXPECT_EQ(bench.cutWaits(), 1) << "found elsewhere, the question on its hung-up old line is cut short";
     EXPECT_EQ(series->doneCount(), 2);
     EXPECT_EQ(series->failedCount(), 5);
     // Every unit's records carry its own number.
