@@ -49,6 +49,8 @@ namespace {
 // The records go to the workshop's server while the command runs, when one is set.
 std::unique_ptr<journal::SyncWorker> syncWorker;
 
+} // namespace
+
 jobs::JobJournal& programJournal() {
     // Opened at the first job that is recorded: a quick read never touches the file.
     static journal::JournalStore store;
@@ -64,8 +66,6 @@ jobs::JobJournal& programJournal() {
     (void)syncing;
     return journal;
 }
-
-} // namespace
 
 void finish(int code) {
     if (syncWorker) {

@@ -113,6 +113,19 @@ const char kHelp[] =
     "                         libpq's password file holds it), checked at once; --off: this PC only\n"
     "  journal sync           send the records that wait now (exit 1: some still wait, and why)\n"
     "\n"
+    "Series (many controllers prepared alike, each known by its serial number, several ports at once):\n"
+    "  series FILE [--firmware older|always|never] [--sound] [--write-owner] [--ports LIST|--all]\n"
+    "         [--count N] [--sheets DIR] [--csv FILE] [--stop-on-failure]\n"
+    "                         takes every controller plugged in (--ports COM3,COM5: only on those; --all,\n"
+    "                         the default: on every port) and prepares each: identified, backed up, the\n"
+    "                         firmware updated when older (--firmware always, never), the sound bank with\n"
+    "                         --sound, the settings of FILE written with each unit's own PIN and phone numbers\n"
+    "                         (unless --write-owner) and read back, a sheet in DIR; each job on record.\n"
+    "                         One line per unit on stdout as it ends: serial, outcome, step: reason. Ends\n"
+    "                         after N units, or at Ctrl+C (a unit finishes the job it is in; a second Ctrl+C\n"
+    "                         ends at once); --stop-on-failure: at the first failed unit. The summary: the\n"
+    "                         CSV FILE, or series-*.csv in DIR. Exit 0 when every unit (and N) was done, 1 when\n"
+    "                         one failed or was stopped, 2 for a FILE that cannot be read or written to a unit\n"
     "\n"
     "Values are positional: a value that begins with '-' is taken as it stands; '--'\n"
     "ends the options (z58ctl check PinCod -- --yes).\n"
@@ -147,6 +160,7 @@ int main(int argc, char** rawArgv) {
         {"sheet", cli::sheetCommand},
         {"report", cli::reportCommand},
         {"journal", cli::journalCommand},
+        {"series", cli::seriesCommand},
     };
     prepareConsole();
     const std::vector<std::string> argv = utf8Arguments(argc, rawArgv);
@@ -198,8 +212,22 @@ int main(int argc, char** rawArgv) {
                                                  : a == "--since"   ? args.since
                                                                     : args.until;
             filter = argv[++i];
+        } else if ((a == "--firmware" || a == "--ports" || a == "--count" || a == "--sheets") && i + 1 < argc) {
+            std::optional<std::string>& value = a == "--firmware" ? args.firmware
+                                                : a == "--ports"  ? args.ports
+                                                : a == "--count"  ? args.count
+                                                                  : args.sheets;
+            value = argv[++i];
+        } else if (a == "--csv" && command == "series" && i + 1 < argc) {
+            args.csvFile = argv[++i]; // the series' summary; the journal's --csv takes no value
         } else if (a == "--csv") {
             args.csv = true;
+        } else if (a == "--sound") {
+            args.sound = true;
+        } else if (a == "--all") {
+            args.allPorts = true;
+        } else if (a == "--stop-on-failure") {
+            args.stopOnFailure = true;
         } else if (a == "--local") {
             args.local = true;
         } else if (a == "--off") {
