@@ -11,6 +11,9 @@ void prepareConsole();
 // settings are shown instead of written raw).
 bool stdoutIsTerminal();
 bool stderrIsTerminal();
+// Standard output as bytes from now on: Windows' text mode writes a CR before
+// every LF, also after the CR a settings text already has (CR CR LF).
+void stdoutAsBytes();
 
 // From now on the first Ctrl+C (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C,
 // Ctrl+Break, the console closed) calls stop, on a thread of its own: it only

@@ -152,12 +152,15 @@ int readSettingsCommand(const Args& a) {
         return code;
     list->LoadSettingsText(job->text());
     return fileOperation([&] {
-               if (a.positional.empty() && stdoutIsTerminal())
+               if (a.positional.empty() && stdoutIsTerminal()) {
                    std::fputs(visible(cp1251::toUtf8(joinLinesCrLf(list->SettingsText())), true).c_str(), stdout);
-               else if (a.positional.empty())
+               } else if (a.positional.empty()) {
+                   // Redirected to a file: the same bytes as a saved settings file.
+                   stdoutAsBytes();
                    out(joinLinesCrLf(list->SettingsText()));
-               else
+               } else {
                    writeSettingsFile(a.positional[0], list->SettingsText());
+               }
            })
                ? kOk
                : kFailed;

@@ -13,6 +13,8 @@ void prepareConsole() {}
 bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) != 0; }
 bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 
+void stdoutAsBytes() {}
+
 namespace {
 
 std::mutex interruptMutex;

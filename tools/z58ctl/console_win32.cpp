@@ -1,6 +1,7 @@
 #include "Console.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <io.h>
 #include <mutex>
 #include <windows.h>
@@ -28,6 +29,11 @@ void prepareConsole() {
 
 bool stdoutIsTerminal() { return ::_isatty(::_fileno(stdout)) != 0; }
 bool stderrIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+
+void stdoutAsBytes() {
+    std::fflush(stdout);
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+}
 
 namespace {
 
