@@ -39,6 +39,7 @@ public:
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     bool started() const { return started_; }
+    const std::string& lastProblem() const { return lastProblem_; }
     std::string out() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return out_;
@@ -64,10 +65,15 @@ public:
                        std::chrono::milliseconds(timeoutMs));
     }
 
-    // Asks it to stop as a technician's Ctrl+C does; false when that could not be sent.
+    // Asks it to stop as a technician's Ctrl+C does; false when that could not
+    // be sent (Windows: why in lastProblem()).
     bool interrupt() {
 #ifdef _WIN32
-        return ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, info_.dwProcessId) != 0;
+        // The program shares the test's console, in a process group of its own.
+        if (::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, info_.dwProcessId))
+            return true;
+        lastProblem_ = "GenerateConsoleCtrlEvent failed, error " + std::to_string(::GetLastError());
+        return false;
 #else
         return pid_ > 0 && ::kill(pid_, SIGTERM) == 0;
 #endif
@@ -243,6 +249,7 @@ private:
 #endif
 
     bool started_ = false;
+    std::string lastProblem_;
     mutable std::mutex mutex_;
     mutable std::condition_variable grew_;
     std::string out_, err_;

@@ -35,6 +35,15 @@ std::string ctlPath() {
 #endif
 }
 
+// A program's text on stdout: Windows' text mode ends each line with CR LF.
+std::string text(std::string out) {
+#ifdef _WIN32
+    for (size_t at; (at = out.find("\r\n")) != std::string::npos;)
+        out.erase(at, 1);
+#endif
+    return out;
+}
+
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream(std::filesystem::u8path(path), std::ios::binary) << content;
 }
@@ -204,7 +213,7 @@ TEST_F(CtlSeries, twelve_units_one_after_another_are_each_done_once_also_one_plu
             args.push_back("001.050");  // older than the carried firmware: updated
         }
         EmulatorProcess unit(args);
-        ASSERT_TRUE(run->outHasSoon(serial + "\tdone\n", 30000)) << "unit " << k << "\n" << run->out() << run->err();
+        ASSERT_TRUE(run->outHasSoon(serial + "\tdone", 30000)) << "unit " << k << "\n" << run->out() << run->err();
         if (k == 5) {
             // Unit 3 plugged in again on another port: asked who it is, and left alone.
             EmulatorProcess again({"--register", "COM24", "--serial", "7002", "--log", dir / "again.jsonl"});
@@ -215,7 +224,7 @@ TEST_F(CtlSeries, twelve_units_one_after_another_are_each_done_once_also_one_plu
     }
     // The twelfth ends the series by itself.
     ASSERT_EQ(run->wait(30s), 0) << run->err();
-    const auto out = lines(run->out());
+    const auto out = lines(text(run->out()));
     ASSERT_EQ(out.size(), 12u) << run->out();
     for (size_t k = 0; k < out.size(); ++k)
         EXPECT_EQ(out[k], serials[k] + "\tdone") << "one line per unit as it ends, in order here";
@@ -280,7 +289,7 @@ TEST_F(CtlSeries, four_at_once_with_faults_each_end_alone_with_their_reasons) {
     auto run = series({reference, "--ports", "COM31,COM32,COM33,COM34,COM39", "--count", "4", "--csv", dir / "out/summary.csv"});
     ASSERT_EQ(run->wait(90s), 1) << run->err();
 
-    auto out = unitLines(run->out());
+    auto out = unitLines(text(run->out()));
     ASSERT_EQ(out.size(), 4u) << run->out();
     EXPECT_EQ(out["8001"], "8001\tfailed\tidentify: тип устройства «QV_r3» не совпадает с типом прошивки «QV_r2»");
     EXPECT_EQ(out["8002"].rfind("8002\tfailed\tfirmware: ", 0), 0u) << out["8002"];
@@ -352,12 +361,16 @@ TEST_F(CtlSeries, stopped_during_an_upload_the_upload_finishes_and_the_summary_i
     EmulatorProcess unit({"--register", "COM51", "--serial", "9001", "--slow", "5", "--log", dir / "unit.jsonl"});
     auto run = series({reference, "--sound", "--ports", "COM51,COM52", "--csv", dir / "summary.csv"});
     ASSERT_TRUE(run->errHasSoon("Звук 20 %", 30000)) << run->err();
+    // Wine (8) gives a program started without a terminal no console, and with
+    // one it delivers no Ctrl+Break to another process group: the stop is
+    // tested where a signal can be sent.
     if (!run->interrupt())
-        GTEST_SKIP() << "no Ctrl+Break could be sent to the series";
+        GTEST_SKIP() << "no Ctrl+Break can be sent to z58ctl here (" << run->lastProblem()
+                     << "): Wine delivers no console control event to another program";
     // Plugged in while the series stops: not taken.
     EmulatorProcess late({"--register", "COM52", "--serial", "9002", "--log", dir / "late.jsonl"});
     ASSERT_EQ(run->wait(60s), 1) << run->err();
-    EXPECT_EQ(run->out(), "9001\tstopped\tsettings: серия остановлена\n");
+    EXPECT_EQ(text(run->out()), "9001\tstopped\tsettings: серия остановлена\n");
     EXPECT_TRUE(framesIn(dir / "late.jsonl").empty());
     EXPECT_EQ(framesIn(dir / "unit.jsonl").count(kCommitUpdate), 1u) << "the upload went to its end";
     EXPECT_EQ(framesIn(dir / "unit.jsonl").count(kSettings), 0u) << "nothing after it";
@@ -422,15 +435,16 @@ TEST_F(CtlSeries, owner_values_and_the_firmware_as_the_options_say) {
                           "PinCod=2222\\nMicLevel=3\\n"});
     const Outcome kept = ctl({"series", reference, "--ports", "COM62", "--count", "1", "--firmware", "never"});
     ASSERT_EQ(kept.code, 0) << kept.err;
-    EXPECT_EQ(kept.out, "6001\tdone\n");
+    EXPECT_EQ(text(kept.out), "6001\tdone\n");
+    // Redirected, read-settings gives a settings file's bytes, on Windows too.
     EXPECT_EQ(ctl({"--port", "COM62", "read-settings"}).out, "PinCod=2222\r\nMicLevel=12\r\n") << "the unit's own PIN stays";
-    EXPECT_EQ(ctl({"--port", "COM62", "version"}).out, "QV_r2\n001.050\nNov 11 2019\n") << "--firmware never";
+    EXPECT_EQ(text(ctl({"--port", "COM62", "version"}).out), "QV_r2\n001.050\nNov 11 2019\n") << "--firmware never";
 
     // A new series: the unit done in the last one is done again.
     const Outcome written = ctl({"series", reference, "--ports", "COM62", "--count", "1", "--firmware", "always", "--write-owner"});
     ASSERT_EQ(written.code, 0) << written.err;
     EXPECT_EQ(ctl({"--port", "COM62", "read-settings"}).out, "PinCod=1111\r\nMicLevel=12\r\n");
-    EXPECT_EQ(ctl({"--port", "COM62", "version"}).out, "QV_r2\n001.083\nNov 11 2019\n");
+    EXPECT_EQ(text(ctl({"--port", "COM62", "version"}).out), "QV_r2\n001.083\nNov 11 2019\n");
     int firmwareRecords = 0;
     for (const journal::JobRecord& r : records())
         firmwareRecords += r.kind == journal::JobKind::Firmware;
@@ -442,5 +456,5 @@ TEST_F(CtlSeries, stop_on_failure_ends_the_series_at_its_first_failed_unit) {
     // No count: only the failure ends it.
     const Outcome r = ctl({"series", reference, "--ports", "COM63", "--stop-on-failure"}, 30s);
     EXPECT_EQ(r.code, 1) << r.err;
-    EXPECT_EQ(r.out.rfind("6101\tfailed\tidentify: ", 0), 0u) << r.out;
+    EXPECT_EQ(text(r.out).rfind("6101\tfailed\tidentify: ", 0), 0u) << r.out;
 }
