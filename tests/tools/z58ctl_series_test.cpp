@@ -367,6 +367,7 @@ TEST_F(CtlSeries, stopped_during_an_upload_the_upload_finishes_and_the_summary_i
     if (!run->interrupt())
         GTEST_SKIP() << "no Ctrl+Break can be sent to z58ctl here (" << run->lastProblem()
                      << "): Wine delivers no console control event to another program";
+    ASSERT_TRUE(run->errHasSoon("Серия останавливается", 5000)) << run->err();
     // Plugged in while the series stops: not taken.
     EmulatorProcess late({"--register", "COM52", "--serial", "9002", "--log", dir / "late.jsonl"});
     ASSERT_EQ(run->wait(60s), 1) << run->err();
