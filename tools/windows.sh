@@ -97,7 +97,8 @@ broker_win="Z:${WORK//\//\\}\\broker"
 sh "$ROOT/tests/journal/pg_server.sh" start "$WORK/pg" >/dev/null
 pg_win="Z:$WORK/pg"
 
-suites=(link_tests params_tests device_tests jobs_tests journal_tests journal_server_tests windows_tests)
+# z58ctl_series_tests starts z58ctl.exe (beside it in tools/) and asks the broker for its emulators.
+suites=(link_tests params_tests device_tests jobs_tests journal_tests journal_server_tests windows_tests z58ctl_series_tests)
 [ "$gui" = ON ] && suites+=(gui_tests)
 total=0
 failed=0

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+namespace jobs {
+class JobJournal;
+}
+
 namespace cli {
 
 constexpr int kOk = 0;
@@ -33,6 +37,11 @@ struct Args {
     bool csv = false;    // --csv
     bool local = false;  // --local: this PC's journal, not the server's
     bool off = false;    // --off
+    // The series' options, as typed (checked by the command).
+    std::optional<std::string> firmware, ports, count, sheets, csvFile;
+    bool sound = false;          // --sound
+    bool allPorts = false;       // --all
+    bool stopOnFailure = false;  // --stop-on-failure
 };
 
 // The keys of --keep and --keep-owner; false (with the message) for a key the
@@ -62,6 +71,10 @@ std::unique_ptr<ParameterList> loadModel();
 // refreshed first); its work runs inline.
 std::unique_ptr<jobs::Runner> openRunner(const Args& a);
 
+// The service journal every recorded job of this run goes to (opened at the
+// first call; with a workshop server set, its sync starts then, see finish).
+jobs::JobJournal& programJournal();
+
 // Runs a file operation; false (with the reason on stderr) when it failed.
 bool fileOperation(const std::function<void()>& operation);
 
@@ -86,6 +99,7 @@ int diffCommand(const Args& a);
 int sheetCommand(const Args& a);
 int reportCommand(const Args& a);
 int journalCommand(const Args& a);
+int seriesCommand(const Args& a);
 // Ends the program with code: at once, without waiting for a journal server
 // that does not answer (what waits is sent by the next sync).
 [[noreturn]] void finish(int code);

@@ -49,6 +49,8 @@ namespace {
 // The records go to the workshop's server while the command runs, when one is set.
 std::unique_ptr<journal::SyncWorker> syncWorker;
 
+} // namespace
+
 jobs::JobJournal& programJournal() {
     // Opened at the first job that is recorded: a quick read never touches the file.
     static journal::JournalStore store;
@@ -64,8 +66,6 @@ jobs::JobJournal& programJournal() {
     (void)syncing;
     return journal;
 }
-
-} // namespace
 
 void finish(int code) {
     if (syncWorker) {
@@ -152,12 +152,15 @@ int readSettingsCommand(const Args& a) {
         return code;
     list->LoadSettingsText(job->text());
     return fileOperation([&] {
-               if (a.positional.empty() && stdoutIsTerminal())
+               if (a.positional.empty() && stdoutIsTerminal()) {
                    std::fputs(visible(cp1251::toUtf8(joinLinesCrLf(list->SettingsText())), true).c_str(), stdout);
-               else if (a.positional.empty())
+               } else if (a.positional.empty()) {
+                   // Redirected to a file: the same bytes as a saved settings file.
+                   stdoutAsBytes();
                    out(joinLinesCrLf(list->SettingsText()));
-               else
+               } else {
                    writeSettingsFile(a.positional[0], list->SettingsText());
+               }
            })
                ? kOk
                : kFailed;

@@ -1,7 +1,9 @@
 #include "Console.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <io.h>
+#include <mutex>
 #include <windows.h>
 #include <shellapi.h>
 
@@ -27,3 +29,34 @@ void prepareConsole() {
 
 bool stdoutIsTerminal() { return ::_isatty(::_fileno(stdout)) != 0; }
 bool stderrIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+
+void stdoutAsBytes() {
+    std::fflush(stdout);
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+}
+
+namespace {
+
+std::mutex interruptMutex;
+std::function<void()> interruptStop;
+bool interrupted = false;
+
+// Runs on a thread the system starts for it; FALSE: the default, which ends the program.
+BOOL WINAPI consoleEvent(DWORD) {
+    // Called under the lock: once onInterrupt has let a stop go, it is never called.
+    std::lock_guard<std::mutex> lock(interruptMutex);
+    if (interrupted || !interruptStop)
+        return FALSE;
+    interrupted = true;
+    interruptStop();
+    return TRUE;
+}
+
+} // namespace
+
+void onInterrupt(std::function<void()> stop) {
+    static const bool watching = ::SetConsoleCtrlHandler(consoleEvent, TRUE) != 0;
+    (void)watching;
+    std::lock_guard<std::mutex> lock(interruptMutex);
+    interruptStop = std::move(stop);
+}

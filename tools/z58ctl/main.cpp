@@ -113,6 +113,20 @@ const char kHelp[] =
     "                         libpq's password file holds it), checked at once; --off: this PC only\n"
     "  journal sync           send the records that wait now (exit 1: some still wait, and why)\n"
     "\n"
+    "Series (many controllers prepared alike, each known by its serial number, several ports at once):\n"
+    "  series FILE [--firmware older|always|never] [--sound] [--write-owner] [--ports LIST|--all]\n"
+    "         [--count N] [--sheets DIR] [--csv FILE] [--stop-on-failure]\n"
+    "                         takes each controller plugged in (--all, the default: on any port; --ports\n"
+    "                         COM3,COM5: on those only) and prepares it: identified, backed up, the firmware\n"
+    "                         updated when older (--firmware always, never), the sound bank with --sound, the\n"
+    "                         settings of FILE written and read back (each unit keeps its own PIN and phone\n"
+    "                         numbers unless --write-owner), a sheet in DIR; each job on record. A unit done\n"
+    "                         is not taken again. One line per unit on stdout as it ends: serial, outcome,\n"
+    "                         step: reason. Ends after N units, at the first failed one with --stop-on-failure,\n"
+    "                         or at Ctrl+C (a unit finishes the job it is in; a second Ctrl+C ends at once).\n"
+    "                         The summary: the CSV FILE, or series-*.csv in DIR. Exit 0 when every unit was\n"
+    "                         done (with --count, N of them), 1 when one failed or was stopped, 2 when FILE\n"
+    "                         cannot be read or written to a unit: nothing sent\n"
     "\n"
     "Values are positional: a value that begins with '-' is taken as it stands; '--'\n"
     "ends the options (z58ctl check PinCod -- --yes).\n"
@@ -147,6 +161,7 @@ int main(int argc, char** rawArgv) {
         {"sheet", cli::sheetCommand},
         {"report", cli::reportCommand},
         {"journal", cli::journalCommand},
+        {"series", cli::seriesCommand},
     };
     prepareConsole();
     const std::vector<std::string> argv = utf8Arguments(argc, rawArgv);
@@ -198,8 +213,22 @@ int main(int argc, char** rawArgv) {
                                                  : a == "--since"   ? args.since
                                                                     : args.until;
             filter = argv[++i];
+        } else if ((a == "--firmware" || a == "--ports" || a == "--count" || a == "--sheets") && i + 1 < argc) {
+            std::optional<std::string>& value = a == "--firmware" ? args.firmware
+                                                : a == "--ports"  ? args.ports
+                                                : a == "--count"  ? args.count
+                                                                  : args.sheets;
+            value = argv[++i];
+        } else if (a == "--csv" && command == "series" && i + 1 < argc) {
+            args.csvFile = argv[++i]; // the series' summary; the journal's --csv takes no value
         } else if (a == "--csv") {
             args.csv = true;
+        } else if (a == "--sound") {
+            args.sound = true;
+        } else if (a == "--all") {
+            args.allPorts = true;
+        } else if (a == "--stop-on-failure") {
+            args.stopOnFailure = true;
         } else if (a == "--local") {
             args.local = true;
         } else if (a == "--off") {
