@@ -93,7 +93,7 @@ const char kHelp[] =
     "  diagnostics            print the 24 diagnostic bytes in hex\n"
     "  backup                 save the controller's settings in the backups folder, print the file\n"
     "  backups                the saved backups, newest first: time, serial number, file\n"
-    "  diff FILE [FILE2] [--keep KEY,...] [--keep-owner]  what writing FILE would change on the\n"
+    "  diff FILE [FILE2] [--keep KEY,...] [--keep-owner|--write-owner]  what writing FILE would change on the\n"
     "                         controller (kept keys marked), or FILE -> FILE2\n"
     "                         (exit 0 the same, 1 different, 2 trouble, as diff does)\n"
     "  sheet FILE OUT.html    a printable page of the settings in FILE\n"
