@@ -588,6 +588,10 @@ void Series::runStep(Unit& unit) {
                          DeviceInterface& d, std::string& version, const std::atomic<bool>& dropped) {
             const auto until = SteadyClock::now() + std::chrono::milliseconds(limit);
             int code = result::kNoReply;
+            // Asked at once, the line it is dropping may take the question and
+            // hang up under it: the answer's whole time limit lost.
+            for (int i = 0; i < 6 && !dropped; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
             for (;;) {
                 {
                     std::lock_guard<std::mutex> lock(wait->mutex);
