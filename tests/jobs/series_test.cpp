@@ -395,12 +395,13 @@ TEST_F(SeriesTest, each_failure_ends_its_own_unit_with_the_step_and_reason) {
     unkept->dropKeys = {"MicLevel"};
     gone->neverBack = true;
     moved->comeBackOn = "COM20";
+    moved->backAfterMs = 500;  // after the first question went down its old line
     const std::pair<const char*, ControllerPtr> plugs[] = {{"COM2", good},   {"COM3", other}, {"COM4", silent},
                                                            {"COM5", crc},    {"COM6", unkept}, {"COM7", gone},
                                                            {"COM8", moved}};
     for (const auto& [port, c] : plugs)
         bench.plug(port, c);
-    begin(600);
+    begin(1500);
     ASSERT_TRUE(runUntil([&] { return series->ended(); }, 30000)) << watcher.ended.size() << " ended";
 
     const auto expectFailed = [&](std::uint32_t serial, UnitStep step, const std::string& reasonPart) {
