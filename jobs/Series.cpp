@@ -590,8 +590,7 @@ void Series::runStep(Unit& unit) {
             int code = result::kNoReply;
             // Asked at once, the line it is dropping may take the question and
             // hang up under it: the answer's whole time limit lost.
-            for (int i = 0; i < 6 && !dropped; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
             for (;;) {
                 {
                     std::lock_guard<std::mutex> lock(wait->mutex);
