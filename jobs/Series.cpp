@@ -202,6 +202,7 @@ struct Series::Port {
     SteadyClock::time_point askAfter{};
     int unit = 0;                     // Busy: whose unit runs here
     bool listed = true;
+    SteadyClock::time_point letGo{};  // when a runner here last let the port go
 };
 
 struct Series::Unit {
@@ -230,21 +231,27 @@ public:
               std::unique_lock<std::mutex> lock(mutex_);
               while (!stop_) {
                   lock.unlock();
+                  const SteadyClock::time_point asked = SteadyClock::now();
                   std::vector<std::string> present = list(skip);
-                  platform.loop->post([alive, &series, present = std::move(present)]() mutable {
+                  platform.loop->post([alive, &series, asked, present = std::move(present)]() mutable {
                       if (!alive.expired())
-                          series.portsListed(std::move(present));
+                          series.portsListed(std::move(present), asked);
                   });
                   lock.lock();
                   wake_.wait_for(lock, std::chrono::milliseconds(platform.listEveryMs), [this] { return stop_; });
               }
           }) {}
-    ~Lister() {
+    // No further list; the one being made may take a moment (a port slow to
+    // open), so nobody waits for it here.
+    void stop() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stop_ = true;
         }
         wake_.notify_all();
+    }
+    ~Lister() {
+        stop();
         thread_.join();
     }
 
@@ -345,6 +352,8 @@ std::unique_ptr<Runner> Series::makeRunner(const std::string& port) {
     auto runner = std::make_unique<Runner>(platform_.executor(), platform_.claims);
     runner->setDevice(platform_.device(port));
     runner->setJournal(platform_.journal);
+    if (platform_.guard)
+        runner->setGuard(platform_.guard);
     return runner;
 }
 
@@ -370,8 +379,14 @@ void Series::dropRetired() {
         // Runners first: their jobs talk through a unit's host until they go.
         std::vector<std::unique_ptr<Runner>> runners = std::move(retiredRunners_);
         std::vector<std::unique_ptr<Unit>> units = std::move(retiredUnits_);
+        const bool letGo = !runners.empty();
         runners.clear();
         units.clear();
+        // Their ports are let go only now: a list begun before says nothing of them.
+        if (letGo)
+            for (auto& [name, port] : ports_)
+                if (port->state != Port::State::Busy && port->state != Port::State::Asking)
+                    port->letGo = SteadyClock::now();
     });
 }
 
@@ -380,7 +395,7 @@ Series::Unit* Series::unitOf(int number) {
     return it == units_.end() ? nullptr : it->second.get();
 }
 
-void Series::portsListed(std::vector<std::string> present) {
+void Series::portsListed(std::vector<std::string> present, std::chrono::steady_clock::time_point asked) {
     if (!started_ || ended_)
         return;
     const auto wanted = [this](const std::string& name) {
@@ -400,7 +415,10 @@ void Series::portsListed(std::vector<std::string> present) {
     // next is asked who it is. Ports this series holds open are not listed.
     for (auto it = ports_.begin(); it != ports_.end();) {
         Port& p = *it->second;
-        if (!p.listed && (p.state == Port::State::New || p.state == Port::State::Quiet || p.state == Port::State::Holds))
+        // A list made while a runner here still held the port open says nothing of it.
+        const bool unheldWhenAsked = p.letGo <= asked;
+        if (!p.listed && unheldWhenAsked &&
+            (p.state == Port::State::New || p.state == Port::State::Quiet || p.state == Port::State::Holds))
             it = ports_.erase(it);
         else
             ++it;
@@ -440,6 +458,7 @@ void Series::identify(const std::string& name) {
         }
         Port& p = *it->second;
         retire(std::move(p.runner));
+        p.letGo = SteadyClock::now();
         p.state = Port::State::Quiet;
         p.askAfter = SteadyClock::now() + std::chrono::milliseconds(platform_.askAgainMs);
     });
@@ -505,6 +524,7 @@ void Series::identified(const std::string& name, std::uint32_t serial) {
     port.askAfter = SteadyClock::now() + std::chrono::milliseconds(platform_.askAgainMs);
     if (sameAsBefore || done_.count(serial) || runningNow || !mayStartUnit()) {
         retire(std::move(port.runner));
+        port.letGo = SteadyClock::now();
         port.holding = sameAsBefore || done_.count(serial) || runningNow;
         port.state = port.holding ? Port::State::Holds : Port::State::Quiet;
         return;
@@ -811,6 +831,7 @@ void Series::finishUnit(Unit& unit, UnitOutcome outcome) {
         port->second->serial = row.serial;
         port->second->unit = 0;
         port->second->askAfter = SteadyClock::now() + std::chrono::milliseconds(platform_.askAgainMs);
+        port->second->letGo = SteadyClock::now();
     }
     if (unit.cameBack) {
         const auto back = ports_.find(unit.cameBackPort);
@@ -841,7 +862,7 @@ void Series::maybeEnd() {
             port->state = Port::State::New;
         }
     ended_ = true;
-    lister_.reset();
+    lister_->stop();
     writeCsv();
     observer_.seriesLine("Серия закончена: выполнено " + std::to_string(doneCount()) + ", не выполнено " +
                          std::to_string(failedCount()));

@@ -128,6 +128,8 @@ struct SeriesPlatform {
     // An upload's pacing for a runner (may give null: every step at once).
     std::function<std::unique_ptr<Pacer>()> pacer;
     PortClaims* claims = nullptr;   // the program's: a port one of its windows has open is left alone
+    // Runs each job step of the series' runners (the desktop program's catches what escapes and shows it).
+    std::function<void(const std::function<void()>&)> guard;
     JobJournal* journal = nullptr;  // may be null: nothing on record
     // How often the ports are listed, and a quiet or finished port asked again.
     std::uint32_t listEveryMs = 500;
@@ -178,7 +180,8 @@ private:
     struct Port;
     class Lister;
 
-    void portsListed(std::vector<std::string> present);
+    // asked: when the list was begun.
+    void portsListed(std::vector<std::string> present, std::chrono::steady_clock::time_point asked);
     void identify(const std::string& port);
     void identified(const std::string& port, std::uint32_t serial);
     // serial is a unit waiting after its firmware's restart: it goes on there.
