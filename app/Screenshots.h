@@ -16,6 +16,7 @@ public:
     void error(QWidget* owner, const QString& text) override;
     QString openFile(QWidget*, const QString&, const QString&) override { return {}; }
     QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
+    QString openFolder(QWidget*, const QString&) override { return {}; }
     // Shows the editor without blocking, selects a parameter and photographs it.
     void showModal(QDialog* window) override;
     // Nobody to ask: the round uses libpq's password file.
