@@ -122,13 +122,13 @@ TMainForm::TMainForm(Dialogs& dialogs)
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setInterval(1);
+    Timer1->setInterval(kFirmwareTickMs);
     // Coarse timers may fire up to 5% late and are grouped with other wake-ups;
     // an upload's run time is its ticks, so they are precise.
     Timer1->setTimerType(Qt::PreciseTimer);
     Timer2 = new QTimer(this);
     Timer2->setObjectName("Timer2");
-    Timer2->setInterval(10);
+    Timer2->setInterval(kSoundTickMs);
     Timer2->setTimerType(Qt::PreciseTimer);
 
     // The runner comes first, with a thread of its own for its exchanges and
