@@ -89,6 +89,17 @@ QString QtDialogs::saveFile(QWidget* owner, const QString& filter, const QString
     return runFileDialog(owner, filter, suffix, true);
 }
 
+QString QtDialogs::openFolder(QWidget* owner, const QString& start) {
+    QFileDialog dialog(owner);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (!start.isEmpty())
+        dialog.setDirectory(start);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
 void QtDialogs::showModal(QDialog* window) { window->exec(); }
 
 bool QtDialogs::password(QWidget* owner, const QString& text, const QString& caption, QString& typed) {

@@ -22,6 +22,8 @@ public:
     // suffix; an empty result means the user cancelled.
     virtual QString openFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
     virtual QString saveFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
+    // An existing folder (start: the one shown first, may be empty); empty when cancelled.
+    virtual QString openFolder(QWidget* owner, const QString& start) = 0;
     // Shows a secondary window modally until it closes.
     virtual void showModal(QDialog* window) = 0;
     // Asks for a password, typed unseen; false when the user cancelled.
@@ -35,6 +37,7 @@ public:
     void error(QWidget* owner, const QString& text) override;
     QString openFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) override;
     QString saveFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) override;
+    QString openFolder(QWidget* owner, const QString& start) override;
     void showModal(QDialog* window) override;
     bool password(QWidget* owner, const QString& text, const QString& caption, QString& typed) override;
 };

@@ -3,21 +3,40 @@
 #include "JobRecord.h"
 #include "JournalModel.h"
 #include "JournalWindow.h"
+#include "FileReplace.h"
 #include "ParametrsEdit.h"
+#include "SeriesModel.h"
+#include "SeriesSetting.h"
+#include "SeriesWindow.h"
 #include "Z58main.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QSpinBox>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace {
 // Long enough for a shown window's layout and first paint to have happened.
 constexpr int kSettleMs = 150;
+// How long the series may take to show what its picture is for.
+constexpr int kSeriesPictureMs = 30000;
+const char kSeriesReference[] = "PinCod=1111\r\nBalans=*100#\r\nMicLevel=7\r\nAutoStart=2\r\nOut1=3\r\n";
 } // namespace
+
+ScreenshotDialogs::ScreenshotDialogs(QString folder) : folder_(std::move(folder)) {}
+
+ScreenshotDialogs::~ScreenshotDialogs() = default;
 
 Answer ScreenshotDialogs::message(QWidget*, const QString& text, const QString& caption, Buttons buttons) {
     std::printf("[%s] %s\n", caption.toUtf8().constData(), text.toUtf8().constData());
@@ -94,13 +113,13 @@ void ScreenshotDialogs::run(TMainForm& form, TParametersEditForm&) {
     });
 }
 
-// The journal window with its newest record selected, then the end of the round.
+// The journal window with its newest record selected, then the series.
 void ScreenshotDialogs::journal(TMainForm& form) {
     form.showJournal();
     JournalWindow* window = form.journalWindow();
     // With a workshop server set, its records (or why not) first.
-    whenTrue(window, [window] { return !window->waiting(); }, [this, window] {
-        QTimer::singleShot(kSettleMs, window, [this, window] {
+    whenTrue(window, [window] { return !window->waiting(); }, [this, &form, window] {
+        QTimer::singleShot(kSettleMs, window, [this, &form, window] {
             // From a workshop server: another PC's backup, the one thing only it can show.
             int row = window->Model->rowCount() > 0 ? 0 : -1;
             const std::string here = journal::Workplace::here("z58config").pc;
@@ -112,13 +131,59 @@ void ScreenshotDialogs::journal(TMainForm& form) {
                 }
             if (row >= 0)
                 window->Table->selectRow(row);
-            whenTrue(window, [window] { return !window->waiting(); }, [this, window] {
-                QTimer::singleShot(kSettleMs, window, [this, window] {
+            whenTrue(window, [window] { return !window->waiting(); }, [this, &form, window] {
+                QTimer::singleShot(kSettleMs, window, [this, &form, window] {
                     save(*window, "journal.png");
                     window->close();
-                    QApplication::exit(ok_ && editorShown_ ? 0 : 1);
+                    series(form);
                 });
             });
         });
+    });
+}
+
+void ScreenshotDialogs::series(TMainForm& form) {
+    // The series keeps its set-up for the next run: the user's own comes back at the end.
+    const std::string kept = seriesChoicesPath();
+    if (std::ifstream in(std::filesystem::u8path(kept), std::ios::binary); in)
+        keptSeries_ = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    work_ = std::make_unique<QTemporaryDir>();
+    const std::string reference = (std::filesystem::u8path(work_->path().toStdString()) / "reference.txt").u8string();
+    std::ofstream(std::filesystem::u8path(reference), std::ios::binary) << kSeriesReference;
+    form.showSeries();
+    SeriesWindow* w = form.seriesWindow();
+    w->ReferenceEdit->setText(QString::fromStdString(reference));
+    w->SheetsEdit->setText(work_->path() + "/sheets");
+    w->CsvEdit->clear();
+    w->PortsEdit->setText("COM8-COM11");
+    w->ExpectedSpin->setValue(0);
+    w->FirmwareBox->setCurrentIndex(0);
+    w->StartClick();
+    auto since = std::make_shared<QElapsedTimer>();
+    since->start();
+    // Several units, one of them uploading part way, three ended.
+    const auto shows = [w, since] {
+        int ended = 0;
+        bool bar = false;
+        for (int r = 0; r < w->Model->rowCount(); ++r) {
+            const jobs::UnitRow* row = w->Model->row(r);
+            ended += row->outcome != jobs::UnitOutcome::Running;
+            bar = bar || (row->progressMaximum > 0 && row->progress * 3 >= row->progressMaximum);
+        }
+        return (bar && ended >= 3) || !w->running() || since->elapsed() > kSeriesPictureMs;
+    };
+    whenTrue(w, shows, [this, w, kept] {
+        save(*w, "series.png");
+        w->close(); // asks (answered OK here): the series is dropped
+        try {
+            if (keptSeries_)
+                replaceFileContent(kept, *keptSeries_);
+            else
+                std::filesystem::remove(std::filesystem::u8path(kept));
+        } catch (const std::exception& e) {
+            std::printf("[error] %s\n", e.what());
+            ok_ = false;
+        }
+        QApplication::exit(ok_ && editorShown_ ? 0 : 1);
     });
 }

@@ -21,3 +21,15 @@ void TimerPacer::fire(jobs::Pace pace) {
     if (std::function<void()> step = std::exchange(due(pace), nullptr))
         step();
 }
+
+RunnerPacer::RunnerPacer() : firmware_(std::make_unique<QTimer>()), sound_(std::make_unique<QTimer>()) {
+    for (QTimer* t : {firmware_.get(), sound_.get()})
+        t->setTimerType(Qt::PreciseTimer);
+    firmware_->setInterval(kFirmwareTickMs);
+    sound_->setInterval(kSoundTickMs);
+    pacer_ = std::make_unique<TimerPacer>(firmware_.get(), sound_.get());
+    QObject::connect(firmware_.get(), &QTimer::timeout, [p = pacer_.get()] { p->fire(jobs::Pace::FirmwareTick); });
+    QObject::connect(sound_.get(), &QTimer::timeout, [p = pacer_.get()] { p->fire(jobs::Pace::SoundTick); });
+}
+
+RunnerPacer::~RunnerPacer() = default;

@@ -6,8 +6,13 @@
 #include "Runner.h"
 
 #include <functional>
+#include <memory>
 
 class QTimer;
+
+// The ticks' periods, the main window's Timer1 and Timer2.
+constexpr int kFirmwareTickMs = 1;
+constexpr int kSoundTickMs = 10;
 
 class TimerPacer final : public jobs::Pacer {
 public:
@@ -25,4 +30,19 @@ private:
     QTimer* firmware_;
     QTimer* sound_;
     std::function<void()> firmwareDue_, soundDue_;
+};
+
+// The same pacing with timers of its own, for a runner of its own (each unit
+// of a series): one runner's ticks never wait for another's.
+class RunnerPacer final : public jobs::Pacer {
+public:
+    RunnerPacer();
+    ~RunnerPacer() override;
+
+    void wait(jobs::Pace pace, std::function<void()> due) override { pacer_->wait(pace, std::move(due)); }
+    void cancel(jobs::Pace pace) override { pacer_->cancel(pace); }
+
+private:
+    std::unique_ptr<QTimer> firmware_, sound_;
+    std::unique_ptr<TimerPacer> pacer_;
 };

@@ -12,6 +12,7 @@
 #include "PortListBox.h"
 #include "PortSearchJob.h"
 #include "ReportJob.h"
+#include "SeriesWindow.h"
 #include "PortSettingStore.h"
 #include "SettingsChoice.h"
 #include "ServerSetting.h"
@@ -91,6 +92,8 @@ TMainForm::TMainForm(Dialogs& dialogs)
     // other button keeps its place.
     JournalButton = button(this, "JournalButton", "Журнал работ", 168, 291, 129, 20);
     JournalButton->setToolTip("Журнал работ с устройствами (Ctrl+J)");
+    SeriesButton = button(this, "SeriesButton", "Серия", 20, 291, 129, 20);
+    SeriesButton->setToolTip("Подготовка серии устройств одним файлом настроек (Ctrl+E)");
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName("Memo1");
     Memo1->setGeometry(0, 312, 320, 177);
@@ -117,18 +120,19 @@ TMainForm::TMainForm(Dialogs& dialogs)
     setTabOrder(FindPortButton, Memo1);
     setTabOrder(Memo1, GetSerialButton);
     setTabOrder(GetSerialButton, GetVersionButton);
-    setTabOrder(GetVersionButton, JournalButton);
+    setTabOrder(GetVersionButton, SeriesButton);
+    setTabOrder(SeriesButton, JournalButton);
     ReadButton->setFocus();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setInterval(1);
+    Timer1->setInterval(kFirmwareTickMs);
     // Coarse timers may fire up to 5% late and are grouped with other wake-ups;
     // an upload's run time is its ticks, so they are precise.
     Timer1->setTimerType(Qt::PreciseTimer);
     Timer2 = new QTimer(this);
     Timer2->setObjectName("Timer2");
-    Timer2->setInterval(10);
+    Timer2->setInterval(kSoundTickMs);
     Timer2->setTimerType(Qt::PreciseTimer);
 
     // The runner comes first, with a thread of its own for its exchanges and
@@ -212,6 +216,13 @@ TMainForm::TMainForm(Dialogs& dialogs)
     addAction(journalAction_);
     connect(journalAction_, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [&] { showJournal(); }); });
     connect(JournalButton, &QPushButton::clicked, journalAction_, &QAction::trigger);
+    seriesAction_ = new QAction("Серия", this);
+    seriesAction_->setObjectName("SeriesAction");
+    seriesAction_->setShortcut(QKeySequence("Ctrl+E"));
+    seriesAction_->setShortcutContext(Qt::WindowShortcut);
+    addAction(seriesAction_);
+    connect(seriesAction_, &QAction::triggered, this, [this] { runHandler(dialogs_, this, [&] { showSeries(); }); });
+    connect(SeriesButton, &QPushButton::clicked, seriesAction_, &QAction::trigger);
     Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Memo1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         QMenu* menu = Memo1->createStandardContextMenu();
@@ -231,6 +242,11 @@ TMainForm::TMainForm(Dialogs& dialogs)
 }
 
 TMainForm::~TMainForm() {
+    // A series still running goes first: its runners' jobs end interrupted
+    // (on record in the journal) while the journal, the port claims and the
+    // trace their devices write to are all still here.
+    delete seriesWindow_;
+    seriesWindow_ = nullptr;
     // Jobs still running go with the window; the exchange running now ends
     // within its limit and the runner's thread is joined before the window's
     // parts it may use are gone.
@@ -278,14 +294,21 @@ void TMainForm::closeEvent(QCloseEvent* e) {
 }
 
 bool TMainForm::FormCloseQuery() {
-    if (!busy())
+    const bool series = seriesWindow_ && seriesWindow_->running();
+    if (!busy() && !series)
         return true;
-    const QString question = uploadRunning() ? "Идет обновление. Прервать и выйти?" : kAbandonQuestion;
+    QString question = kAbandonQuestion;
+    if (uploadRunning() || (series && seriesWindow_->uploading()))
+        question = "Идет обновление. Прервать и выйти?";
+    else if (!busy())
+        question = "Идет серия. Прервать и выйти?";
     if (dialogs_.message(this, question, "Внимание", Buttons::OkCancel) != Answer::Ok)
         return false;
     // The frame being sent is finished and the port closed by the exchange
     // itself; its reply is no longer waited for, and nothing more is sent.
     runner_->dropAll();
+    if (seriesWindow_)
+        seriesWindow_->abandon();
     updateControls();
     return true;
 }
@@ -404,6 +427,26 @@ void TMainForm::showJournal() {
     journalWindow_->show();
     journalWindow_->raise();
     journalWindow_->activateWindow();
+}
+
+void TMainForm::showSeries() {
+    if (!seriesWindow_) {
+        SeriesWindow::Lent lent;
+        lent.device = [this](const std::string& port) -> jobs::DevicePtr { return newDevice(port); };
+        lent.claims = &portClaims_;
+        lent.journal = &jobJournal_;
+        const EmbeddedResource blow = embeddedResource("blow");
+        const EmbeddedResource wave = embeddedResource("wave_list");
+        lent.firmware = jobs::Carried{blow.data, blow.size};
+        lent.soundBank = jobs::Carried{wave.data, wave.size};
+        lent.firmwareVersion = ui(fieldText(EmbeddedInfo.firmwareVersion));
+        lent.soundSize = SoundSize;
+        seriesWindow_ = new SeriesWindow(std::move(lent), dialogs_, this);
+    }
+    seriesWindow_->setWindowState(seriesWindow_->windowState() & ~Qt::WindowMinimized);
+    seriesWindow_->show();
+    seriesWindow_->raise();
+    seriesWindow_->activateWindow();
 }
 
 void TMainForm::GetVersionButtonClick() {

@@ -27,6 +27,7 @@
 class Dialogs;
 class ExchangeThread;
 class JournalWindow;
+class SeriesWindow;
 class QGroupBox;
 class QAction;
 class QPlainTextEdit;
@@ -58,6 +59,7 @@ public:
     QPushButton* GetSerialButton;
     QPushButton* GetVersionButton;
     QPushButton* JournalButton; // below the information buttons, in room the others left free
+    QPushButton* SeriesButton;  // beside it, in the same free row
     QPlainTextEdit* Memo1;
     QProgressBar* SaveProgress;
     QTimer* Timer1;
@@ -75,6 +77,8 @@ public:
     WorkshopServer& workshopServer() { return *server_; }
     // The journal window, once it was opened; one for the window's life.
     JournalWindow* journalWindow() const { return journalWindow_; }
+    // The series window, once it was opened; one for the window's life.
+    SeriesWindow* seriesWindow() const { return seriesWindow_; }
     TParametersEditForm* ParametersEditForm = nullptr;
 
     // The carried data the uploads send, checked at start-up.
@@ -96,6 +100,8 @@ public:
     // Shows the journal window (made the first time) with its records read
     // again, in front.
     void showJournal();
+    // Shows the series window (made the first time), in front.
+    void showSeries();
     void Timer2Timer();
 
     // A device on port, noting its exchanges in the runner's trace.
@@ -149,6 +155,8 @@ private:
     jobs::Runner::RunId firmware_ = 0, sound_ = 0, search_ = 0, report_ = 0;
     QAction* reportAction_;
     QAction* journalAction_;
+    QAction* seriesAction_;
     JournalWindow* journalWindow_ = nullptr;
+    SeriesWindow* seriesWindow_ = nullptr;
     std::optional<std::uint32_t> lastSerial_;
 };

@@ -322,12 +322,18 @@ void Series::again(int number) {
         if (row.number != number || row.outcome == UnitOutcome::Running)
             continue;
         done_.erase(row.serial);
-        for (auto& [name, port] : ports_)
-            if (port->state == Port::State::Holds && port->serial == row.serial) {
+        for (auto& [name, port] : ports_) {
+            if (port->serial != row.serial)
+                continue;
+            // No longer held back as the one that was there (also when it is
+            // being asked again right now): it is taken at its answer.
+            port->holding = false;
+            if (port->state == Port::State::Holds) {
                 port->state = Port::State::New;
                 port->holding = false;
                 port->askAfter = {};
             }
+        }
     }
 }
 

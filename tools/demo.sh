@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: z58emu registered as COM7 in a private port alias folder, the
 # remembered port pointed at it in a private configuration folder (never the
-# user's), then the desktop program. Without a display it runs under Xvfb,
+# user's), four more on COM8 to COM11 for the series window, then the desktop
+# program. Without a display it runs under Xvfb,
 # writes screenshots to build/screenshots/ and ends.
 set -euo pipefail
 BUILD=${1:?build folder}
@@ -24,6 +25,21 @@ printf 'PinCod=1234\r\nBalans=*100#\r\nUserNumber1=+79001234567\r\nMicLevel=10\r
 procs_start_ready '^READY ' "$WORK/emu.out" "$WORK/emu.err" \
     "$BUILD/tools/z58emu" --register COM7 --version 001.050 --settings "$WORK/settings.txt" --log "$WORK/emu.jsonl"
 echo "Emulated controller on ${PROCS_READY#READY } as COM7"
+# A series' units, on COM8 to COM11 (the main window keeps COM7): one whose
+# firmware update answers slowly, one up to date, one updated quickly, and one
+# of another type, which the series refuses.
+printf 'PinCod=4821\r\nUserNumber1=+79005550101\r\nMicLevel=10\r\n' > "$WORK/unit.txt"
+series_unit() { # series_unit COMn SERIAL [z58emu options...]
+    local com=$1 serial=$2
+    shift 2
+    procs_start_ready '^READY ' "$WORK/$com.out" "$WORK/$com.err" \
+        "$BUILD/tools/z58emu" --register "$com" --serial "$serial" --settings "$WORK/unit.txt" "$@"
+}
+series_unit COM8 305420101 --version 001.050 --slow 30
+series_unit COM9 305420102
+series_unit COM10 305420103 --version 001.050
+series_unit COM11 305420104 --type QV_r1
+echo "Emulated series units as COM8 to COM11"
 
 if [ ! -x "$BUILD/app/z58config" ]; then
     echo "The desktop program is not built; showing the command line tool instead."

@@ -37,6 +37,11 @@ struct FakeDialogs : Dialogs {
     void error(QWidget*, const QString& text) override { errors.push_back(text); }
     QString openFile(QWidget*, const QString& filter, const QString& suffix) override { return nextFile(filter, suffix); }
     QString saveFile(QWidget*, const QString& filter, const QString& suffix) override { return nextFile(filter, suffix); }
+    // A folder comes from the same queue as the files.
+    QString openFolder(QWidget*, const QString& start) override {
+        lastFolderStart = start;
+        return nextFile({}, {});
+    }
     void showModal(QDialog* w) override {
         ++modals;
         if (onModal)
@@ -65,7 +70,7 @@ struct FakeDialogs : Dialogs {
         files.pop_front();
         return f;
     }
-    QString lastFilter, lastSuffix;
+    QString lastFilter, lastSuffix, lastFolderStart;
 
     std::vector<QString> texts() const {
         std::vector<QString> t;
