@@ -348,6 +348,8 @@ void SeriesWindow::StartClick() {
     platform.pacer = []() -> std::unique_ptr<jobs::Pacer> { return std::make_unique<RunnerPacer>(); };
     platform.claims = lent_.claims;
     platform.journal = lent_.journal;
+    // A step that throws is shown here and fails its unit; the series goes on.
+    platform.guard = [this](const std::function<void()>& step) { runHandler(dialogs_, this, step); };
 
     // The last series has ended: its rows give way to the new one's.
     series_.reset();

@@ -330,7 +330,6 @@ void Series::again(int number) {
             port->holding = false;
             if (port->state == Port::State::Holds) {
                 port->state = Port::State::New;
-                port->holding = false;
                 port->askAfter = {};
             }
         }
