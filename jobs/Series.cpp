@@ -348,6 +348,13 @@ int Series::failedCount() const {
 
 int Series::runningCount() const { return static_cast<int>(units_.size()); }
 
+bool Series::waitingBack() const {
+    return std::any_of(units_.begin(), units_.end(), [](const auto& u) {
+        const auto* firmware = dynamic_cast<const FirmwareJob*>(u.second->job.get());
+        return u.second->back && firmware && firmware->awaitingBack();
+    });
+}
+
 bool Series::mayStartUnit() const {
     return started_ && !stopping_ && !ended_ && runningCount() < kMaxPorts &&
            (setup_.expected <= 0 || unitsStarted_ < setup_.expected);
@@ -430,7 +437,7 @@ void Series::portsListed(std::vector<std::string> present, std::chrono::steady_c
     }
     const SteadyClock::time_point now = SteadyClock::now();
     // Stopping, only a unit back from its restart on another port is looked for.
-    const bool someoneWaits = std::any_of(units_.begin(), units_.end(), [](const auto& u) { return u.second->back != nullptr; });
+    const bool someoneWaits = waitingBack();
     for (auto& [name, port] : ports_) {
         const bool due = port->state == Port::State::New ||
                          ((port->state == Port::State::Quiet || port->state == Port::State::Holds) && now >= port->askAfter);
@@ -442,8 +449,7 @@ void Series::portsListed(std::vector<std::string> present, std::chrono::steady_c
 void Series::identify(const std::string& name) {
     Port& port = *ports_[name];
     // A unit waiting for its controller to come back takes it whatever the count says.
-    const bool someoneWaits = std::any_of(units_.begin(), units_.end(), [](const auto& u) { return u.second->back != nullptr; });
-    if (!mayStartUnit() && !someoneWaits)
+    if (!mayStartUnit() && !waitingBack())
         return;
     port.state = Port::State::Asking;
     port.runner = makeRunner(name);

@@ -202,6 +202,8 @@ private:
     void dropRetired();
     Unit* unitOf(int number);
     bool mayStartUnit() const;
+    // A unit's controller restarted after its firmware update and is looked for.
+    bool waitingBack() const;
     void changed(const Unit& unit);
 
     SeriesSetup setup_;

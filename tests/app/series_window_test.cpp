@@ -558,11 +558,13 @@ TEST_F(SeriesWindowTest, stop_during_an_upload_lets_it_finish_and_then_every_con
     ASSERT_TRUE(endedSoon(w, 60000)) << w.Log->toPlainText().toStdString();
 
     ASSERT_EQ(w.Model->rowCount(), 1) << "no unit starts after Stop";
-    EXPECT_EQ(late.log(), "");
+    // While the stopped unit restarts, a new port is only asked who it is (it could be that unit).
+    for (const QString& frame : QString::fromStdString(late.log()).split('\n', Qt::SkipEmptyParts))
+        EXPECT_TRUE(frame.startsWith("{\"type\":10,")) << frame.toStdString();
     EXPECT_EQ(slow.frames(kFrameCommit), 1) << "the upload was finished and checked";
     EXPECT_EQ(slow.frames(kFrameRestart), 1);
     EXPECT_EQ(cell(w, 0, SeriesModel::Firmware), "001.050 → 001.083");
-    EXPECT_EQ(marks(w, 0), "✓✓✓   ") << "no step after the upload";
+    EXPECT_EQ(marks(w, 0), "✓✓✓—  ") << "no step after the upload (the sound bank was not asked for)";
     EXPECT_EQ(cell(w, 0, SeriesModel::Outcome), "остановлено");
     EXPECT_EQ(slow.frames(kFrameSettings), 0);
     EXPECT_EQ(w.CountLabel->text(), "Выполнено: 0, не выполнено: 1");
@@ -571,7 +573,7 @@ TEST_F(SeriesWindowTest, stop_during_an_upload_lets_it_finish_and_then_every_con
     EXPECT_EQ(w.CsvLabel->text(), "Итог серии записан: " + QString::fromStdString(csv));
     const QStringList lines = csvLines(csv);
     ASSERT_EQ(lines.size(), 2);
-    EXPECT_TRUE(lines[1].startsWith("1,COM7,301,QV_r2,001.050,001.083,stopped,sound,серия остановлена,"))
+    EXPECT_TRUE(lines[1].startsWith("1,COM7,301,QV_r2,001.050,001.083,stopped,settings,серия остановлена,"))
         << lines[1].toStdString();
     usable(w);
     EXPECT_FALSE(w.Model->uploading());
