@@ -19,7 +19,10 @@ Recording JobJournal::open(const Job& job, const std::string& port, const Series
     if (!series.id.empty()) {
         record.seriesId = series.id;
         record.unitNumber = series.unit;
-        record.serial = series.serial;  // the job notes it again as it reads it
+        // The job notes them again as it reads them.
+        record.serial = series.serial;
+        record.deviceType = series.deviceType;
+        record.firmwareBefore = series.firmware;
     }
     auto recorder = std::make_unique<journal::JobRecorder>(store_, std::move(record));
     Recording recording;

@@ -25,11 +25,13 @@ namespace jobs {
 class JobJournal;
 class PortClaims;
 
-// A series' unit whose jobs a runner runs (an empty id: none).
+// A series' unit whose jobs a runner runs (an empty id: none), and what the
+// series already read of it (UTF-8; empty: not yet).
 struct SeriesTag {
     std::string id;
     int unit = 0;
     std::uint32_t serial = 0;
+    std::string deviceType, firmware;
 };
 
 // The program's pacing of upload steps (the window: its timer ticks).
@@ -80,10 +82,8 @@ public:
     // the program's runners, it outlives them.
     void setJournal(JobJournal* journal) { journal_ = journal; }
     // The jobs started from now on are a series' unit, known by its serial
-    // number before they read it (their records say so).
-    void setSeries(std::string seriesId, int unitNumber, std::uint32_t serial) {
-        series_ = SeriesTag{std::move(seriesId), unitNumber, serial};
-    }
+    // number (and type and version) before they read it: their records say so.
+    void setSeries(SeriesTag tag) { series_ = std::move(tag); }
 
     // Starts job on the current device; ended runs once when it has ended by
     // itself (not when dropped). takesOver: a running job this one replaces once

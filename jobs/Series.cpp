@@ -574,7 +574,7 @@ void Series::beginUnit(const std::string& name, std::uint32_t serial) {
         }
     });
     unit->runner = std::move(port.runner);
-    unit->runner->setSeries(id_, unit->number, serial);
+    unit->runner->setSeries(SeriesTag{id_, unit->number, serial, {}, {}});
     if (platform_.pacer) {
         unit->pacer = platform_.pacer();
         unit->runner->setPacer(unit->pacer.get());
@@ -715,6 +715,7 @@ void Series::afterJob(int number, Outcome outcome) {
             failUnit(unit, "тип устройства «" + row.type + "» не совпадает с типом прошивки «" + cp1251::toUtf8(imageType) + "»");
             return;
         }
+        unit.runner->setSeries(SeriesTag{id_, unit.number, row.serial, row.type, row.firmwareBefore});
         break;
     }
     case UnitStep::Firmware: {
@@ -729,7 +730,6 @@ void Series::afterJob(int number, Outcome outcome) {
             }
             retire(std::move(unit.runner));
             unit.runner = std::move(unit.cameBack);
-            unit.runner->setSeries(id_, unit.number, row.serial);
             if (unit.pacer)
                 unit.runner->setPacer(unit.pacer.get());
             observer_.seriesLine(row.port + " №" + std::to_string(number) + ": вернулось на " + unit.cameBackPort);
@@ -744,6 +744,7 @@ void Series::afterJob(int number, Outcome outcome) {
             failUnit(unit, "после обновления версия " + row.firmwareAfter + ", а не " + cp1251::toUtf8(carried));
             return;
         }
+        unit.runner->setSeries(SeriesTag{id_, unit.number, row.serial, row.type, row.firmwareAfter});
         break;
     }
     case UnitStep::Settings:

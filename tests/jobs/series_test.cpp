@@ -373,6 +373,12 @@ TEST_F(SeriesTest, a_unit_goes_through_every_step_and_each_job_is_on_record) {
         EXPECT_EQ(rec.seriesId, series->id());
         EXPECT_EQ(rec.unitNumber, 1);
         EXPECT_EQ(rec.serial, 1001u);
+        EXPECT_EQ(rec.deviceType, "QV_r2") << "known from the unit's identification";
+        if (rec.kind == journal::JobKind::Backup || rec.kind == journal::JobKind::Firmware) {
+            EXPECT_EQ(rec.firmwareBefore, "001.050");
+        } else {
+            EXPECT_EQ(rec.firmwareBefore, bench.carried()) << "the version it runs since its update";
+        }
         EXPECT_EQ(rec.outcome, journal::JobOutcome::Done);
         ++kinds[rec.kind];
         if (rec.kind == journal::JobKind::Firmware) {
