@@ -198,11 +198,20 @@ struct JournalStore::Impl {
         std::int64_t appId = 0, tables = 0;
         if (rc == SQLITE_OK) {
             sqlite3_busy_timeout(probe, kBusyTimeoutMs);
-            appId = scalar(probe, "PRAGMA application_id", rc);
+            // One read transaction: read one by one, another program's making
+            // of the file could commit between them, and its new tables without
+            // the marks read before would look like a foreign file.
+            rc = sqlite3_exec(probe, "BEGIN", nullptr, nullptr, nullptr);
+            if (rc == SQLITE_OK)
+                appId = scalar(probe, "PRAGMA application_id", rc);
             if (rc == SQLITE_OK)
                 version = static_cast<int>(scalar(probe, "PRAGMA user_version", rc));
             if (rc == SQLITE_OK)
                 tables = scalar(probe, "SELECT count(*) FROM sqlite_master", rc);
+            if (rc == SQLITE_OK)
+                rc = sqlite3_exec(probe, "COMMIT", nullptr, nullptr, nullptr);
+            else
+                sqlite3_exec(probe, "ROLLBACK", nullptr, nullptr, nullptr);
         }
         if (rc != SQLITE_OK) {
             const std::string reason = why(rc, probe);

@@ -7,6 +7,7 @@
 #include "JournalTesting.h"
 #include "TempDir.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -70,8 +71,10 @@ pid_t recordInChild(const std::string& path, int count, int go, const std::strin
     if (::read(go, &c, 1) != 1)
         _exit(4);
     JournalStore store(path);
-    if (store.access() != JournalAccess::Writable)
+    if (store.access() != JournalAccess::Writable) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), store.problem().c_str());
         _exit(5);
+    }
     const Workplace here{"pc", "user", program, "1.1.0"};
     for (int i = 0; i < count; ++i) {
         JobRecorder job(store, newRecord(JobKind::SettingsRead, here, "COM3"));
