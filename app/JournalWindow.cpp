@@ -1,4 +1,5 @@
 #include "JournalWindow.h"
+#include "WindowPlace.h"
 
 #include "Dialogs.h"
 #include "JournalModel.h"
@@ -39,7 +40,6 @@ const char kCsvFilter[] = "таблица CSV | *.csv";
 const char kAll[] = "все";
 constexpr int kWidth = 980;
 constexpr int kHeight = 640;
-constexpr int kScreenMargin = 40;
 constexpr int kDefaultDays = 30; // the date range first offered: the last month
 const QColor kProblemColour(160, 0, 0);
 const char kDateFormat[] = "dd.MM.yyyy";
@@ -268,12 +268,7 @@ void JournalWindow::showEvent(QShowEvent* e) {
     // The first showing: centred on the main window's screen, within it.
     if (!placed_ && !e->spontaneous()) {
         placed_ = true;
-        QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
-        if (screen) {
-            const QRect room = screen->availableGeometry().adjusted(kScreenMargin, kScreenMargin, -kScreenMargin, -kScreenMargin);
-            resize(std::min(width(), room.width()), std::min(height(), room.height()));
-            move(room.center() - rect().center());
-        }
+        placeOnOwnersScreen(*this);
     }
     QWidget::showEvent(e);
 }

@@ -1,4 +1,5 @@
 #include "SeriesWindow.h"
+#include "WindowPlace.h"
 
 #include "Dialogs.h"
 #include "Embedded.h"
@@ -41,7 +42,6 @@ const char kCaption[] = "Серия";
 const char kCsvFilter[] = "таблица CSV | *.csv";
 constexpr int kWidth = 1120;
 constexpr int kHeight = 700;
-constexpr int kScreenMargin = 40;
 constexpr int kMaxExpected = 9999;
 constexpr int kLogLines = 2000;
 const QColor kProblemColour(160, 0, 0);
@@ -235,12 +235,7 @@ void SeriesWindow::showEvent(QShowEvent* e) {
     // The first showing: centred on the main window's screen, within it.
     if (!placed_ && !e->spontaneous()) {
         placed_ = true;
-        QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
-        if (screen) {
-            const QRect room = screen->availableGeometry().adjusted(kScreenMargin, kScreenMargin, -kScreenMargin, -kScreenMargin);
-            resize(std::min(width(), room.width()), std::min(height(), room.height()));
-            move(room.center() - rect().center());
-        }
+        placeOnOwnersScreen(*this);
     }
     QWidget::showEvent(e);
 }
