@@ -68,8 +68,9 @@ inline void expectSame(const JobRecord& a, const JobRecord& b) {
     EXPECT_EQ(a.unitNumber, b.unitNumber);
 }
 
+// path: UTF-8 (on Windows a narrow path would be the ANSI code page's).
 inline std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
