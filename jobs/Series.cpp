@@ -27,7 +27,6 @@
 #include <ctime>
 #include <filesystem>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 namespace jobs {
@@ -265,6 +264,12 @@ private:
 Series::Series(SeriesSetup setup, SeriesResources resources, SeriesPlatform platform, SeriesObserver& observer)
     : setup_(std::move(setup)), resources_(resources), platform_(std::move(platform)), observer_(observer),
       id_(journal::newRecordId()) {
+    // What every unit is compared with, read from the carried image once.
+    FirmwareImage image;
+    if (image.load(resources_.firmware.data, resources_.firmware.size)) {
+        carriedType_ = fieldText(image.info.deviceType);
+        carriedVersion_ = fieldText(image.info.firmwareVersion);
+    }
     if (!platform_.claims) {
         ownClaims_ = std::make_unique<PortClaims>();
         platform_.claims = ownClaims_.get();
@@ -704,10 +709,8 @@ void Series::afterJob(int number, Outcome outcome) {
     switch (unit.step) {
     case UnitStep::Identify: {
         const auto* version = static_cast<const VersionJob*>(job.get());
-        FirmwareImage image;
-        image.load(resources_.firmware.data, resources_.firmware.size);
         const std::string type = fieldText(version->info().deviceType);
-        const std::string imageType = fieldText(image.info.deviceType);
+        const std::string& imageType = carriedType_;
         row.type = cp1251::toUtf8(type);
         row.firmwareBefore = cp1251::toUtf8(fieldText(version->info().firmwareVersion));
         unit.versionBefore = fieldText(version->info().firmwareVersion);
@@ -736,9 +739,7 @@ void Series::afterJob(int number, Outcome outcome) {
             row.port = unit.cameBackPort;
             unit.cameBackPort.clear();
         }
-        FirmwareImage image;
-        image.load(resources_.firmware.data, resources_.firmware.size);
-        const std::string carried = fieldText(image.info.firmwareVersion);
+        const std::string& carried = carriedVersion_;
         row.firmwareAfter = cp1251::toUtf8(firmware->versionAfter());
         if (firmware->versionAfter() != carried) {
             failUnit(unit, "после обновления версия " + row.firmwareAfter + ", а не " + cp1251::toUtf8(carried));
@@ -769,9 +770,7 @@ void Series::nextStep(Unit& unit) {
         unit.step = static_cast<UnitStep>(stepIndex(unit.step) + 1);
         bool wanted = true;
         if (unit.step == UnitStep::Firmware) {
-            FirmwareImage image;
-            image.load(resources_.firmware.data, resources_.firmware.size);
-            const int order = compareVersions(unit.versionBefore, fieldText(image.info.firmwareVersion));
+            const int order = compareVersions(unit.versionBefore, carriedVersion_);
             wanted = setup_.firmware == FirmwarePolicy::Always || (setup_.firmware == FirmwarePolicy::Older && order < 0);
             if (!wanted)
                 row.firmwareAfter = row.firmwareBefore;

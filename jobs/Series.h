@@ -212,6 +212,7 @@ private:
     SeriesPlatform platform_;
     SeriesObserver& observer_;
     std::string id_, csvFile_, csvProblem_, startedText_;
+    std::string carriedType_, carriedVersion_;  // the carried firmware's (Windows-1251)
     std::vector<UnitRow> rows_;
     std::map<int, std::unique_ptr<Unit>> units_;     // running units by number
     std::map<std::string, std::unique_ptr<Port>> ports_;  // the ports seen, by name
