@@ -6,13 +6,10 @@
 #include "EmulatorProcess.h"
 #include "JournalStore.h"
 #include "RunProgram.h"
+#include "SilentListener.h"
 #include "TempDir.h"
 
 #include <libpq-fe.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -113,15 +110,8 @@ int main() {
     std::printf("10000 records from one PC: %.0f ms (%s)\n", ms(Steady::now() - bigStart), big.out.c_str());
 
     // A firmware upload: no server, then one that never answers.
-    const int silent = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(silent, 16);
-    socklen_t n = sizeof a;
-    getsockname(silent, reinterpret_cast<sockaddr*>(&a), &n);
-    const std::string silentServer = "host=127.0.0.1 port=" + std::to_string(ntohs(a.sin_port)) + " dbname=z58 user=pc1";
+    const SilentListener silent;
+    const std::string silentServer = "host=127.0.0.1 port=" + std::to_string(silent.port) + " dbname=z58 user=pc1";
     ScopedEnv ports{"Z58_PORT_DIR", dir / "ports"};
     ScopedEnv data{"XDG_DATA_HOME", dir / "upload"};
     EmulatorProcess emu({"--register", "COM7"});

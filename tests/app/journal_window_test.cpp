@@ -5,6 +5,7 @@
 #include "DataFolder.h"
 #include "EmulatorProcess.h"
 #include "FakeDialogs.h"
+#include "MainButtons.h"
 #include "JobRecord.h"
 #include "JournalModel.h"
 #include "JournalStore.h"
@@ -167,35 +168,7 @@ TEST(journal_texts, whose_records_a_line_counts_and_why_the_servers_are_not_show
 TEST_F(JournalWindowTest, ctrl_j_and_the_button_open_one_window_and_the_main_buttons_keep_their_places) {
     TMainForm f(dialogs);
     shown(f);
-    struct Kept {
-        QWidget* widget;
-        QRect geometry;
-        QString text;
-    };
-    const Kept kept[] = {
-        {f.GroupBox1, QRect(20, 16, 277, 89), " Порт подключения "},
-        {f.FindPortButton, QRect(168, 31, 89, 25), "Определить"},
-        {f.BlowUpdateButton, QRect(20, 125, 277, 25), "Обновить прошивку до 001.083"},
-        {f.WaveUpdateButton, QRect(20, 156, 277, 25), "Обновить звук до 609375"},
-        {f.ReadButton, QRect(20, 187, 277, 25), "Загрузить настройки из устройства"},
-        {f.OpenFileButton, QRect(20, 218, 277, 25), "Открыть файл с настройками"},
-        {f.GetSerialButton, QRect(20, 265, 129, 25), "Серийный номер"},
-        {f.GetVersionButton, QRect(168, 265, 129, 25), "Версия ПО"},
-        {f.Memo1, QRect(0, 312, 320, 177), ""},
-        {f.SaveProgress, QRect(0, 489, 320, 16), ""},
-    };
-    EXPECT_EQ(f.size(), QSize(320, 505));
-    for (const auto& [w, geometry, text] : kept) {
-        EXPECT_EQ(w->geometry(), geometry) << w->objectName().toStdString();
-        if (auto* b = qobject_cast<QPushButton*>(w)) {
-            EXPECT_EQ(b->text(), text);
-        } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
-            EXPECT_EQ(g->title(), text);
-        }
-        const QRect mine(f.JournalButton->mapTo(&f, QPoint(0, 0)), f.JournalButton->size());
-        EXPECT_FALSE(mine.intersects(QRect(w->mapTo(&f, QPoint(0, 0)), w->size()))) << w->objectName().toStdString();
-    }
-    EXPECT_TRUE(f.rect().contains(f.JournalButton->geometry()));
+    expectMainPartsKept(f, f.JournalButton);
     EXPECT_EQ(f.JournalButton->text(), "Журнал работ");
 
     write(f, {record(JobKind::SettingsRead, JobOutcome::Done, 305419896u, at(2, 9)),
