@@ -4,11 +4,13 @@
 #include "ChildProcess.h"
 #include "EmulatorProcess.h"
 #include "RunProgram.h"
+#include "TempDir.h"
 #include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -36,7 +38,13 @@ bool endsSoon(pid_t pid) {
 } // namespace
 
 TEST(child_process, an_emulator_not_ready_in_time_is_stopped_before_the_constructor_throws) {
-    EXPECT_THROW(EmulatorProcess({"--serial", "5"}, 0), std::runtime_error);
+    {
+        // Its settings come from a pipe nobody writes: it can never get ready.
+        TempDir dir;
+        const std::string never = dir / "never";
+        ASSERT_EQ(::mkfifo(never.c_str(), 0600), 0);
+        EXPECT_THROW(EmulatorProcess({"--serial", "5", "--settings", never}, 100), std::runtime_error);
+    }
     EXPECT_TRUE(noChildren());
     EXPECT_THROW(EmulatorProcess({"--settings", "/nonexistent/settings.txt"}), std::runtime_error);
     EXPECT_TRUE(noChildren());
